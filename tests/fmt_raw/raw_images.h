@@ -45,18 +45,19 @@ inline std::string textAt(const Image& b, std::size_t at, std::size_t n)
 struct Raw2Range {
     std::uint16_t headerField = 58;   // the value at range offset 0
     std::size_t dataAt = 58;          // where the intensities really are
-    std::uint16_t stepField = 0xFFFF; // 0xFFFF: the number of values
+    std::optional<std::uint16_t> stepField; // none: the number of values
     float stepTime = 1.0f, step = 0.02f, start = 10.0f;
     float theta = 5.0f, axis1 = 11.0f, axis4 = 14.0f, axis2 = 12.0f, axis3 = 13.0f;
     std::vector<float> values;
 };
 
 // A RAW2 image: the file header with the given range count, then the ranges one after another.
-inline Image raw2Image(const std::vector<Raw2Range>& ranges, std::int16_t rangeCount = -1)
+inline Image raw2Image(const std::vector<Raw2Range>& ranges,
+                       std::optional<std::int16_t> rangeCount = std::nullopt)
 {
     Image b(256, 0);
     putText(b, 0, "RAW2");
-    put<std::int16_t>(b, 4, rangeCount < 0 ? static_cast<std::int16_t>(ranges.size()) : rangeCount);
+    put<std::int16_t>(b, 4, rangeCount.value_or(static_cast<std::int16_t>(ranges.size())));
     putText(b, 8, "C:\\DATA\\SAMPLE.RAW              ");
     std::string comment = "first comment line ";
     comment.resize(128, '.');
@@ -69,8 +70,7 @@ inline Image raw2Image(const std::vector<Raw2Range>& ranges, std::int16_t rangeC
         const std::size_t at = b.size();
         b.resize(at + r.dataAt, 0xAB); // junk between the fields and the data
         put<std::uint16_t>(b, at + 0, r.headerField);
-        put<std::uint16_t>(b, at + 2, r.stepField != 0xFFFF ? r.stepField
-                                                             : static_cast<std::uint16_t>(r.values.size()));
+        put<std::uint16_t>(b, at + 2, r.stepField.value_or(static_cast<std::uint16_t>(r.values.size())));
         put<std::int16_t>(b, at + 4, 10);
         put<std::int16_t>(b, at + 6, 0);
         put<float>(b, at + 8, r.stepTime);
@@ -89,7 +89,7 @@ inline Image raw2Image(const std::vector<Raw2Range>& ranges, std::int16_t rangeC
 
 struct Raw1Fields {
     double wavelength = 1.5406;
-    std::int32_t steps = -1; // -1: the number of values
+    std::optional<std::int32_t> steps; // none: the number of values
     double start720 = 5.0, start728 = 10.0, step = 0.05;
     float stepTime = 2.0f;
     std::int32_t extra = 0; // E, the supplementary header length
@@ -104,7 +104,7 @@ inline Image raw1Image(const Raw1Fields& f)
     putText(b, 0, std::string("RAW1.01\0", 8));
     put<double>(b, 624, f.wavelength);
     put<std::int32_t>(b, 712, 304);
-    put<std::int32_t>(b, 716, f.steps >= 0 ? f.steps : static_cast<std::int32_t>(f.values.size()));
+    put<std::int32_t>(b, 716, f.steps.value_or(static_cast<std::int32_t>(f.values.size())));
     put<double>(b, 720, f.start720);
     put<double>(b, 728, f.start728);
     put<double>(b, 888, f.step);
