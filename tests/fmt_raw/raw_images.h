@@ -148,15 +148,15 @@ inline std::optional<std::vector<XyBlock>> runXyconv(const std::string& path)
             end = out.size();
         const std::string line = out.substr(pos, end - pos);
         pos = end + 1;
-        if (line.rfind("### block", 0) == 0) {
+        // A file of one block comes without a block line; the file's own meta lines count as
+        // the first block's.
+        if (blocks.empty() || (line.rfind("### block", 0) == 0 && !blocks.back().y.empty()))
             blocks.emplace_back();
-        } else if (line.rfind("# ", 0) == 0) {
+        if (line.rfind("#", 0) == 0) {
             const std::size_t colon = line.find(": ");
-            if (!blocks.empty() && colon != std::string::npos)
+            if (colon != std::string::npos)
                 blocks.back().meta[line.substr(2, colon - 2)] = line.substr(colon + 2);
         } else if (!line.empty()) {
-            if (blocks.empty())
-                blocks.emplace_back(); // a file of one block may come without a block line
             const std::size_t tab = line.find('\t');
             if (tab == std::string::npos)
                 return std::nullopt;
