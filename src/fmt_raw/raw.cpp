@@ -448,9 +448,9 @@ void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Heade
     out.chars("RAW2");                                         // 0
     out.i16(1);                                                // 4
     out.i16(0);                                                // 6
-    out.chars(fitted(FileName.substr(0, 32), 32, ' '));        // 8
+    out.chars(fitted(FileName, 32, ' '));                      // 8
     out.chars(fitted(text, 128, ' '));                         // 40
-    out.chars(fitted(day.substr(0, 11), 11, '\0'));           // 168
+    out.chars(fitted(day, 11, '\0'));                          // 168
     out.chars(fitted(time, 9, '\0'));                          // 179
     out.chars(anode.Anode.area());                             // 188
     out.f32(anode.Alpha1);                                     // 190
