@@ -187,6 +187,9 @@ void parseRaw2(ByteReader& in, ParsedRaw& raw)
     in.skip(2);                                                // 188 anode
     raw.Wavelength = in.f32();                                 // 190
     in.seek(kRaw2HeaderSize);
+    // A file without ranges holds no pattern: reading it would leave the previous scan's.
+    if (rangeCount < 1)
+        throw Refusal(in.file(), "declares no range (range count " + intText(rangeCount) + ")");
 
     for (int r = 1; r <= rangeCount; ++r) {
         const std::size_t start = in.offset();
@@ -254,6 +257,12 @@ ParsedRaw parseRaw(const Bytes& bytes, const std::string& file)
         parseRaw1(in, raw);
     else
         throw Refusal(file, "not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\"");
+    for (std::size_t r = 0; r < raw.Ranges.size(); ++r) {
+        const TRangeInfo& info = raw.Ranges[r].Info;
+        if (!std::isfinite(info.Start) || !std::isfinite(info.Step))
+            throw Refusal(file, "range " + intText(static_cast<std::int64_t>(r + 1)) +
+                                    ": its start or step angle is not a finite number");
+    }
     return raw;
 }
 

@@ -290,25 +290,6 @@ TEST(LectRaw, Raw2OfFullCapacityIsRead)
     EXPECT_EQ(r.Data[32767], 32766);
 }
 
-TEST(LectRaw, Raw2WithoutRangesReadsTheHeaderOnly)
-{
-    TempDir dir;
-    const std::string path = dir.file("none.raw");
-    for (std::int16_t count : {0, -3}) {
-        Raw2Range range;
-        range.values = ramp(5, 1.0f);
-        writeBytes(path, raw2Image({range}, count));
-        Records r;
-        r.read(path);
-        EXPECT_EQ(r.H.Size, 7);
-        EXPECT_EQ(r.M.RangeInfo, (TRangeInfo{1.0f, 2.0f, 3.0f, 4.0f}));
-        EXPECT_EQ(r.Data[1], -7);
-        EXPECT_EQ(r.H.Comment1.str().substr(0, 4), "RAW2");
-        expectReaderDefaults(r.H);
-        expectRawParams(r.P, 28.0f); // the Size and time per step that were there
-    }
-}
-
 TEST(LectRaw, Raw1FirstRange)
 {
     struct Row { std::int32_t extra; std::size_t firstAt; };
@@ -370,8 +351,18 @@ TEST(LectRaw, RefusalsLeaveTheRecordsAsTheyWere)
     Image lower = raw2With({1});
     putText(lower, 0, "raw2");
 
+    Raw2Range nanStep = good;
+    nanStep.step = nan;
+    Raw1Fields infStart;
+    infStart.values = {1};
+    infStart.start728 = std::nan("");
+
     struct Row { const char* what; Image file; std::string message; };
     const Row rows[] = {
+        {"no range", raw2Image({good}, 0), "declares no range (range count 0)"},
+        {"negative range count", raw2Image({good}, -3), "declares no range (range count -3)"},
+        {"RAW2 NaN step", raw2Image({good, nanStep}), "range 2: its start or step angle is not a finite number"},
+        {"RAW1 NaN start", raw1Image(infStart), "range 1: its start or step angle is not a finite number"},
         {"RAW and a space", notRaw, "not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\""},
         {"lower case", lower, "not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\""},
         {"header 57", raw2With({1}, 57), "range 1 declares a header of 57 bytes, shorter than the 58 bytes of its fields"},
