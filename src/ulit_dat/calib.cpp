@@ -8,9 +8,9 @@
 #include "ulit_dat/errors.h"
 #include "ulit_dat/fpround.h"
 #include "ulit_dat/litdat.h"
+#include "ulit_dat/numtext.h"
 
 #include <limits>
-#include <string>
 
 namespace rawdat {
 
@@ -133,7 +133,7 @@ void TLitdat::FindLinearCoeff(const TCalibration& Cal)
 {
     const int n = Cal.KnotCount;
     if (!knotCountInRange(n))
-        throw Refusal("", "a calibration line needs 1 to 100 knots, not " + std::to_string(n));
+        throw Refusal("", "a calibration line needs 1 to 100 knots, not " + intText(n));
     const auto& x = Cal.KnotPos;
     auto channel = [&x](int i) { return toDouble(ld(x[i]) * 1000.0L); };
 

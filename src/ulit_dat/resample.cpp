@@ -18,6 +18,7 @@
 #include "ulit_dat/errors.h"
 #include "ulit_dat/fpround.h"
 #include "ulit_dat/litdat.h"
+#include "ulit_dat/numtext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,14 +49,14 @@ int targetCount(int n, double start, double stop, double step)
     if (rounded < 0)
         return static_cast<int>(std::max(rounded, ld(INT16_MIN)));
     if (rounded > kDataCapacity - 1)
-        throw Refusal("", "resampling from " + std::to_string(start) + " to " +
-                              std::to_string(stop) + " by " + std::to_string(step) + " gives " +
-                              std::to_string(static_cast<long long>(rounded) + 1) +
+        throw Refusal("", "resampling from " + fixedText(start, 6) + " to " +
+                              fixedText(stop, 6) + " by " + fixedText(step, 6) + " gives " +
+                              intText(static_cast<std::int64_t>(rounded) + 1) +
                               " values; an output array holds at most " +
-                              std::to_string(kDataCapacity));
+                              intText(kDataCapacity));
     if (n < kStencil)
-        throw Refusal("", "resampling needs at least " + std::to_string(kStencil) +
-                              " measured points, not " + std::to_string(n));
+        throw Refusal("", "resampling needs at least " + intText(kStencil) +
+                              " measured points, not " + intText(n));
     return static_cast<int>(rounded);
 }
 

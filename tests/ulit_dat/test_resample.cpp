@@ -363,7 +363,7 @@ TEST(Resample, RefusesWhatItCannotDoAndWritesNothing)
     EXPECT_EQ(arr.run(5, 0, 1), -4);
 }
 
-TEST(Resample, FillsTheWholeOutputArrayAndNoMore)
+TEST(Resample, FillsTheOutputArrayToItsLastEntry)
 {
     std::vector<double> a, y;
     for (int i = 0; i < 8; ++i) {
