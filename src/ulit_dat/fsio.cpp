@@ -121,10 +121,15 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
     if (isReadOnlyFile(target))
         fail(EACCES, path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // ".NAME.tmpN", with NAME cut when the whole would pass the longest name file systems allow
+    // (255): a target of the longest name must still be writable.
+    constexpr std::size_t kNameMax = 255;
+    const std::string suffix = ".tmp" + std::to_string(++gTempCounter);
     std::string tempName = ".";
     tempName += target.filename().string();
-    tempName += ".tmp";
-    tempName += std::to_string(++gTempCounter);
+    if (tempName.size() + suffix.size() > kNameMax)
+        tempName.resize(std::max(kNameMax - suffix.size(), std::size_t{2}));
+    tempName += suffix;
     const fs::path temp = folder / tempName;
 
     if (injectedFault())
@@ -162,8 +167,9 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
     }
     fs::rename(temp, target, ec);
     if (ec) {
+        const int e = ec.value() ? ec.value() : EIO; // before the removal clears ec
         fs::remove(temp, ec);
-        fail(ec.value() ? ec.value() : EIO, path);
+        fail(e, path);
     }
 }
 

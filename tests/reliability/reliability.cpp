@@ -1,0 +1,86 @@
+#include "reliability.h"
+
+#include "fmt_raw/raw.h"
+
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace rawdat::test {
+
+FolderImage folderImage(const fs::path& folder)
+{
+    FolderImage image;
+    for (const auto& name : listFolder(folder))
+        if (fs::is_regular_file(folder / name))
+            image[name] = readBytes((folder / name).string());
+        else
+            image[name] = {};
+    return image;
+}
+
+std::vector<std::string> temporaries(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& name : listFolder(folder))
+        if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos)
+            found.push_back(name);
+    return found;
+}
+
+std::string writeDatWithCalibration(const TempDir& dir, int channels)
+{
+    TLitdat lit;
+    lit.Ecr_CAL(dir.file("C.CAL"), lineCalibration(10.4, channels - 10.0, 10.0, 0.02));
+    const auto scan = std::make_unique<DatScan>(datScan(channels, "C"));
+    const std::string path = dir.file("S.DAT");
+    lit.Ecr_DAT(path, scan->h, scan->p, scan->d);
+    return path;
+}
+
+std::string writeRaw2(const TempDir& dir, const std::string& name, int steps)
+{
+    const auto scan = std::make_unique<DatScan>(datScan(steps, "C"));
+    RawModule m;
+    m.RangeInfo.Start = 10.0f;
+    m.RangeInfo.Step = 0.02f;
+    const std::string path = dir.file(name);
+    Ecr_RAW(m, path, scan->h, scan->d);
+    return path;
+}
+
+namespace {
+
+template <class Command>
+CommandRun runCommand(const std::string& path, bool overwrite, Command command)
+{
+    TLitdat lit;
+    TRawDatState state;
+    RecordingUi ui;
+    ui.nextFile = path;
+    ui.answer = overwrite;
+    TConversion conv(state, lit, ui);
+    CommandRun run;
+    run.ok = (conv.*command)();
+    if (run.ok && !ui.memo.empty() && ui.memo.back() == "file not opened") {
+        run.ok = false;
+        run.errors.push_back("file not opened");
+    }
+    run.errors.insert(run.errors.end(), ui.errors.begin(), ui.errors.end());
+    run.asked = ui.asked;
+    return run;
+}
+
+} // namespace
+
+CommandRun runDatCommand(const std::string& path, bool overwrite)
+{
+    return runCommand(path, overwrite, &TConversion::runDat);
+}
+
+CommandRun runRawCommand(const std::string& path, bool overwrite)
+{
+    return runCommand(path, overwrite, &TConversion::runRaw);
+}
+
+} // namespace rawdat::test

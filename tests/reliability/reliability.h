@@ -1,0 +1,46 @@
+// Helpers of the reliability tests: a folder's files with their bytes, and the scans and files
+// the tests cut, break and fail to write.
+#pragma once
+
+#include "fixtures.h"
+#include "testutil.h"
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace rawdat::test {
+
+using FolderImage = std::map<std::string, std::vector<std::uint8_t>>;
+
+// Every file of a folder (names and bytes).
+FolderImage folderImage(const std::filesystem::path& folder);
+// Names of the folder's entries that look like temporaries of an atomic write (.NAME.tmpN).
+std::vector<std::string> temporaries(const std::filesystem::path& folder);
+
+// The bytes a writer produces, through the file `name` of a scratch folder.
+template <class Write>
+std::vector<std::uint8_t> bytesWritten(const std::string& name, Write write)
+{
+    TempDir dir;
+    const std::string path = dir.file(name);
+    write(path);
+    return readBytes(path);
+}
+
+// A DAT file, S.DAT, with its line calibration C.CAL in `dir`; returns the DAT file's path.
+std::string writeDatWithCalibration(const TempDir& dir, int channels);
+// A RAW2 file written by Ecr_RAW of `steps` steps; returns its path.
+std::string writeRaw2(const TempDir& dir, const std::string& name, int steps);
+
+// One command run with a fresh state, as the command-line converter runs it.
+struct CommandRun {
+    bool ok = false;
+    std::vector<std::string> errors;
+    std::vector<std::string> asked;
+};
+CommandRun runDatCommand(const std::string& path, bool overwrite = true);
+CommandRun runRawCommand(const std::string& path, bool overwrite = true);
+
+} // namespace rawdat::test

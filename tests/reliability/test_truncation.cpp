@@ -1,0 +1,255 @@
+// Every prefix of a valid file, for every reader and both commands. A binary reader either fails
+// with "Lecture au-delà de la fin de fichier", naming the file and an offset within the prefix,
+// and leaves the caller's records as they were, or reads exactly what the whole file holds (when
+// the cut falls in bytes it never reads). A TXT prefix is a shorter scan. A command either fails
+// and writes nothing, or writes exactly the files of the whole input.
+#include "reliability.h"
+
+#include "fmt_raw/raw.h"
+#include "ulit_dat/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+
+using namespace rawdat;
+using namespace rawdat::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Image = std::vector<std::uint8_t>;
+
+Image prefix(const Image& whole, std::size_t n) { return Image(whole.begin(), whole.begin() + static_cast<long>(n)); }
+
+// What one read of a file gives, compared whole.
+struct ScanRead {
+    TScanHeader h;
+    TScanParams p;
+    TData d;
+    RawModule m;
+    TCalibration c;
+    bool operator==(const ScanRead& o) const
+    {
+        return h == o.h && p == o.p && d == o.d && m.RangeInfo == o.m.RangeInfo && m.AnodeIndex == o.m.AnodeIndex &&
+               c == o.c;
+    }
+};
+
+// Reads `path` into `r`; false when the file does not open.
+using Reader = std::function<bool(const std::string& path, ScanRead& r)>;
+
+struct SweepCounts {
+    int failed = 0;
+    int readWhole = 0;
+};
+
+// Runs the reader over every prefix of `whole` (written to `path`) and checks each outcome.
+SweepCounts sweep(const std::string& what, const std::string& path, const Image& whole, const Reader& read)
+{
+    auto marked = std::make_unique<ScanRead>();
+    marked->h.Comment1 = "previous scan";
+    marked->h.Size = 77;
+    marked->d.fill(-5);
+    marked->m.RangeInfo.Start = 99.0f;
+    marked->c.KnotCount = 3;
+    marked->c.KnotPos[2] = 0.5;
+
+    writeBytes(path, whole);
+    auto full = std::make_unique<ScanRead>(*marked);
+    EXPECT_TRUE(read(path, *full)) << what;
+
+    SweepCounts counts;
+    auto got = std::make_unique<ScanRead>();
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        writeBytes(path, prefix(whole, n));
+        *got = *marked;
+        try {
+            EXPECT_TRUE(read(path, *got)) << what << " cut at " << n;
+            EXPECT_TRUE(*got == *full) << what << " cut at " << n << " read something else than the whole file";
+            ++counts.readWhole;
+        } catch (const InOutError& e) {
+            ++counts.failed;
+            EXPECT_EQ(e.text(), iotext::kEndOfFile) << what << " cut at " << n;
+            EXPECT_EQ(e.file(), path) << what << " cut at " << n;
+            EXPECT_GE(e.offset(), 0) << what << " cut at " << n;
+            EXPECT_LE(e.offset(), static_cast<std::int64_t>(n)) << what << " cut at " << n;
+            EXPECT_TRUE(*got == *marked) << what << " cut at " << n << " changed the records";
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << what << " cut at " << n << ": " << e.what();
+        }
+    }
+    return counts;
+}
+
+std::int32_t int32At(const Image& b, std::size_t off)
+{
+    std::int32_t v;
+    std::memcpy(&v, &b[off], 4);
+    return v;
+}
+
+} // namespace
+
+TEST(Truncation, EveryPrefixOfEachBinaryFormat)
+{
+    TempDir dir;
+    TLitdat lit;
+    const Reader dat = [&](const std::string& p, ScanRead& r) { return lit.Lect_Dat(p, r.h, r.p, r.d); };
+    const Reader cal = [&](const std::string& p, ScanRead& r) { return lit.Lect_CAL(p, r.c); };
+    const Reader raw = [&](const std::string& p, ScanRead& r) {
+        Lect_RAW(r.m, p, r.h, r.p, r.d);
+        return true;
+    };
+
+    TCalibration poly;
+    poly.PolyCoef[1] = 5.0;
+    poly.PolyCoef[2] = 0.025;
+    const Image format1 = readBytes(std::string(RAWDAT_TESTDATA) + "/raw/format1.raw");
+    // RAW1: the reader takes the first range only, which ends at 1016 + E + 4 n.
+    const std::size_t format1FirstRange = 1016 + static_cast<std::size_t>(int32At(format1, 968)) +
+                                          4 * static_cast<std::size_t>(int32At(format1, 716));
+
+    struct Row {
+        const char* what;
+        Image file;
+        const Reader& read;
+        std::size_t readWhole; // prefixes that hold every byte the reader reads
+    };
+    const Row rows[] = {
+        // The end byte 0x82 of a DAT file is not read.
+        {"DAT of 100 channels", readBytes(writeDatWithCalibration(dir, 100)), dat, 1},
+        {"DAT sample of 4096 channels", readBytes(std::string(RAWDAT_SAMPLES) + "/LAB6.DAT"), dat, 1},
+        {"CAL polynomial", bytesWritten("P.CAL", [&](auto& p) { lit.Ecr_CAL(p, poly); }), cal, 0},
+        {"CAL spline sample", readBytes(std::string(RAWDAT_SAMPLES) + "/CPS120.CAL"), cal, 0},
+        {"RAW2 of 300 steps", readBytes(writeRaw2(dir, "R.RAW", 300)), raw, 0},
+        {"RAW1 instrument file", readBytes(std::string(RAWDAT_TESTDATA) + "/raw/BT86.raw"), raw, 0},
+        {"RAW1 of three ranges", format1, raw, format1.size() - format1FirstRange},
+    };
+    for (const Row& row : rows) {
+        const SweepCounts c = sweep(row.what, dir.file("cut"), row.file, row.read);
+        EXPECT_EQ(static_cast<std::size_t>(c.readWhole), row.readWhole) << row.what;
+        EXPECT_EQ(static_cast<std::size_t>(c.failed), row.file.size() - row.readWhole) << row.what;
+    }
+}
+
+TEST(Truncation, EveryPrefixOfATxtFileIsAShorterScan)
+{
+    TempDir dir;
+    TLitdat lit;
+    const auto scan = std::make_unique<DatScan>(datScan(12, "C"));
+    auto values = std::make_unique<TReal48Array>();
+    for (int i = 1; i <= 12; ++i)
+        (*values)[i] = Real48::fromValue(scan->d[i]);
+    const std::string path = dir.file("S.TXT");
+    lit.Ecr_TXT(path, scan->h, scan->p, *values, 10.0, 0.02, 10.22);
+    const Image whole = readBytes(path);
+    const std::string text(whole.begin(), whole.end());
+    const std::size_t rangeLine = text.find("\r\n ") + 2; // the only line that begins with a space
+    const std::size_t firstCount = text.find("\r\n", rangeLine) + 2;
+
+    auto got = std::make_unique<DatScan>();
+    for (std::size_t n = 0; n <= whole.size(); ++n) {
+        writeBytes(path, prefix(whole, n));
+        got->h.Size = -1;
+        ASSERT_NO_THROW(EXPECT_TRUE(lit.Lect_TXT(path, got->h, got->p, got->d))) << n;
+        const int size = got->h.Size;
+        if (n <= rangeLine) {
+            EXPECT_EQ(size, 0) << n << ": no range line, no intensities";
+            continue;
+        }
+        // Lines begun after the range line, and at least the one the reader always takes.
+        int begun = 0;
+        for (std::size_t p = firstCount; p < n; p = text.find("\r\n", p) + 2)
+            ++begun;
+        EXPECT_EQ(size, std::max(begun, 1)) << n;
+        for (int i = 1; i < size; ++i)
+            EXPECT_EQ(got->d[i], scan->d[i]) << n << ", line " << i;
+        // The last line may be cut: its count is the leading digits of the whole count, or 0.
+        const std::string last = std::to_string(got->d[size]);
+        const std::string wholeCount = std::to_string(scan->d[size]);
+        EXPECT_TRUE(got->d[size] == 0 || wholeCount.rfind(last, 0) == 0) << n << ": " << last << " of " << wholeCount;
+    }
+    EXPECT_EQ(got->h.Size, 12);
+}
+
+namespace {
+
+// Runs a command over every prefix of its input file and checks each outcome against the
+// outputs of the whole input.
+void sweepCommand(const std::string& what, const TempDir& dir, const std::string& input,
+                  CommandRun (*run)(const std::string&, bool))
+{
+    const Image whole = readBytes(input);
+    const FolderImage before = folderImage(dir.path());
+    ASSERT_TRUE(run(input, true).ok) << what;
+    const FolderImage converted = folderImage(dir.path());
+    ASSERT_GT(converted.size(), before.size()) << what;
+
+    int failed = 0;
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        for (const auto& [name, bytes] : converted)
+            if (!before.count(name))
+                fs::remove(dir.path() / name);
+        writeBytes(input, prefix(whole, n));
+        FolderImage expected = before;
+        expected[fs::path(input).filename().string()] = prefix(whole, n);
+        const CommandRun r = run(input, true);
+        if (r.ok) {
+            expected = converted;
+            expected[fs::path(input).filename().string()] = prefix(whole, n);
+        } else {
+            ++failed;
+            ASSERT_EQ(r.errors.size(), 1u) << what << " cut at " << n;
+            EXPECT_EQ(r.errors[0].rfind(iotext::kEndOfFile, 0), 0u) << what << " cut at " << n << ": " << r.errors[0];
+            EXPECT_NE(r.errors[0].find(input), std::string::npos) << r.errors[0];
+        }
+        ASSERT_EQ(folderImage(dir.path()), expected) << what << " cut at " << n;
+    }
+    EXPECT_GE(failed, static_cast<int>(whole.size()) - 1) << what;
+    writeBytes(input, whole);
+}
+
+} // namespace
+
+TEST(Truncation, TheDatCommandWritesNothingForACutDatFile)
+{
+    TempDir dir;
+    sweepCommand("DAT file", dir, writeDatWithCalibration(dir, 64), runDatCommand);
+}
+
+TEST(Truncation, TheDatCommandWritesNothingForACutCalFile)
+{
+    TempDir dir;
+    const std::string dat = writeDatWithCalibration(dir, 64);
+    const Image whole = readBytes(dir.file("C.CAL"));
+    ASSERT_TRUE(runDatCommand(dat).ok);
+    const FolderImage converted = folderImage(dir.path());
+    fs::remove(dir.file("S.RAW"));
+    fs::remove(dir.file("S.2CL"));
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        writeBytes(dir.file("C.CAL"), prefix(whole, n));
+        const FolderImage before = folderImage(dir.path());
+        const CommandRun r = runDatCommand(dat);
+        ASSERT_FALSE(r.ok) << n;
+        ASSERT_EQ(r.errors.size(), 1u) << n;
+        EXPECT_EQ(r.errors[0].rfind(std::string(iotext::kEndOfFile) + " (" + dir.file("C.CAL") + ", byte ", 0), 0u)
+            << n << ": " << r.errors[0];
+        ASSERT_EQ(folderImage(dir.path()), before) << n;
+    }
+    writeBytes(dir.file("C.CAL"), whole);
+    ASSERT_TRUE(runDatCommand(dat).ok);
+    EXPECT_EQ(folderImage(dir.path()), converted);
+}
+
+TEST(Truncation, TheRawCommandWritesNothingForACutRawFile)
+{
+    TempDir raw2;
+    sweepCommand("RAW2 file", raw2, writeRaw2(raw2, "S.RAW", 200), runRawCommand);
+    TempDir raw1;
+    const std::string path = raw1.file("BT86.raw");
+    writeBytes(path, readBytes(std::string(RAWDAT_TESTDATA) + "/raw/BT86.raw"));
+    sweepCommand("RAW1 instrument file", raw1, path, runRawCommand);
+}
