@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace rawdat {
 
@@ -47,7 +48,8 @@ struct TRawDatState {
     TScanHeader Header;
     TScanParams Params;
     TCalibration Calibration;
-    RawModule Raw; // RangeInfo and AnodeIndex of the RAW module
+    bool CalibEverRead = false; // a calibration file has been read since the start
+    RawModule Raw;              // RangeInfo and AnodeIndex of the RAW module
 };
 
 class TConversion {
@@ -65,7 +67,18 @@ public:
     // True when `name` may be written: it does not open for writing, or the user says yes.
     bool ConfirmOverwrite(const std::string& name);
 
+    // The first steps of each command, up to and including the memo lines, for a path already
+    // chosen: the DAT command's read of the file and its calibration (false: "file not opened"),
+    // and the RAW command's read. `info` of the command-line converter stops here.
+    bool loadDat(const std::string& path);
+    void loadRaw(const std::string& path);
+
 private:
+    void plotDat();
+    void convertDat();
+    void plotAndExportRaw();
+    void allocateData();
+
     TRawDatState& s_;
     TLitdat& lit_;
     ConversionUi& ui_;
@@ -73,6 +86,9 @@ private:
 
 // "C:\data\S1.RAW" -> "C:\data\S1.2CL": the last three characters replaced by `ext`.
 std::string replaceExtension(const std::string& name, const char* ext);
+
+// Header texts are Windows-1252 bytes; front ends that show them decode them with this.
+std::string windows1252ToUtf8(std::string_view text);
 
 // The two-column file: `name` less its last three characters, followed by 2CL; n points.
 void Ecr_2CL(const std::string& name, const TSingleArray& X, const TSingleArray& Y, int n);
