@@ -77,7 +77,7 @@ TEST(Maud, WideNumbersAreNotCut)
 
 TEST(Maud, PointCountRule)
 {
-    struct Row { double start, step, stop; const char* countText; std::size_t lines; };
+    struct Row { double start, step, stop; std::string countText; std::size_t lines; };
     const Row rows[] = {
         {0.0, 0.1, 1.0, "11", 11},           // quotient 10 up to rounding
         {0.0, 0.3, 0.9, "4", 4},             // 2.9999999999999996 counts as 3
@@ -87,6 +87,8 @@ TEST(Maud, PointCountRule)
         {20.0, -0.5, 10.0, "21", 21},        // a negative step walks down
         {10.0, 1.0, 9.0, "0", 0},            // no point
         {10.0, 1.0, 8.0, "-1", 0},           // fewer than none: the header lines only
+        {10.0, 1.0, 8.5, "0", 0},            // Trunc(-0.5) is 0, not -0
+        {0.0, 1e-10, -1.0, "-9999999999", 0},
         {0.0, 1.0, 32766.0, "32767", 32767}, // every value the array holds
     };
     for (const auto& r : rows) {
@@ -103,14 +105,15 @@ TEST(Maud, Refusals)
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     struct Row { double start, step, stop; std::string message; };
+    const std::string noPoints = ": the scan's step is 0 or its range is not finite; no points to write";
     const Row rows[] = {
-        {10.0, 0.0, 20.0, ": the step is 0"},
-        {10.0, -0.0, 20.0, ": the step is 0"},
-        {0.0, 1.0, 32767.0, ": the range from 0.000 to 32767.000 by 1.000 holds 32768 points, more than "
-                            "the 32767 values it can take"},
-        {nan, 1.0, 20.0, ": the range from nan to 20.000 gives no point count"},
-        {0.0, 1.0, inf, ": the range from 0.000 to inf gives no point count"},
-        {0.0, 1e-300, -1.0, ": the range from 0.000 to -1.000 gives no point count"},
+        {10.0, 0.0, 20.0, noPoints},
+        {10.0, -0.0, 20.0, noPoints},
+        {nan, 1.0, 20.0, noPoints},
+        {0.0, 1.0, inf, noPoints},
+        {0.0, inf, 1.0, noPoints},
+        {0.0, 1.0, 32767.0, ": the range holds 32768 points; at most 32767 can be written"},
+        {0.0, 1e-10, 1.0, ": the range holds 10000000001 points; at most 32767 can be written"},
     };
     for (const auto& r : rows) {
         Export x;
