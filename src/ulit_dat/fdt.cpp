@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -44,19 +43,6 @@ void getText(ByteReader& r, Text<N>& t, std::size_t width)
     t.setLength(len);
 }
 
-// Whether `path` names a regular file that opens for reading.
-bool opensForReading(const std::string& path)
-{
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec))
-        return false;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::fclose(f);
-    return true;
-}
-
 // The stored calibration name moved to the current folder: the part after its last folder
 // separator ('\' or '/'; the whole name when there is none), looked up there as the DAT
 // conversion looks up its calibration (exact name, then a name differing only in letter case).
@@ -80,7 +66,7 @@ std::string calNameInCurrentFolder(const std::optional<std::string>& stored)
     if (ec)
         return "None";
     const std::string found = fsio::findFileIgnoringCase(cwd.string(), base);
-    return opensForReading(found) ? found + padding : "None";
+    return fsio::opensForReading(found) ? found + padding : "None";
 }
 
 } // namespace

@@ -115,6 +115,28 @@ private:
     fs::path old_;
 };
 
+// An FDT file in a fresh folder: the header `h` and scans 1..`written`, each of sampleParams()
+// and counts 1, 2, ...; with what a read needs.
+struct FdtFile {
+    TempDir dir;
+    std::string file = dir.file("a.fdt");
+    TLitdat lit;
+    TScanHeader h;
+    TScanParams p;                                          // receives reads
+    std::unique_ptr<TData> data = std::make_unique<TData>(); // receives reads
+
+    explicit FdtFile(TScanHeader header, int written = 0) : h(std::move(header))
+    {
+        lit.writeInitFDT(file, h);
+        for (int k = 1; k <= written; ++k)
+            lit.EcrScanFDT(k, file, sampleParams(), h, *countsFrom(0, 1024 * h.KChannels));
+    }
+    bool load(std::int32_t scan, TScanHeader& into, bool readHeader = true)
+    {
+        return lit.LoadScanFDT(scan, file, readHeader, p, into, *data);
+    }
+};
+
 template <class F>
 std::string refusalOf(F&& f)
 {
@@ -130,14 +152,12 @@ std::string refusalOf(F&& f)
 
 TEST(FdtHeader, BytesAtTheirOffsets)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TScanHeader h = sampleHeader(1, 3);
-    h.Comment1 = std::string(80, 'x'); // only the first 79 characters are stored
-    TLitdat lit;
-    lit.writeInitFDT(file, h);
+    TScanHeader header = sampleHeader(1, 3);
+    header.Comment1 = std::string(80, 'x'); // only the first 79 characters are stored
+    FdtFile f(header);
+    const TScanHeader& h = f.h;
 
-    const ByteVec b = test::readBytes(file);
+    const ByteVec b = test::readBytes(f.file);
     ASSERT_EQ(b.size(), kFdtHeaderWritten);
     EXPECT_EQ(i16At(b, 0), 1);
     EXPECT_EQ(i16At(b, 2), 3);
@@ -195,16 +215,11 @@ TEST(FdtHeader, ReplacesAnExistingLongerFile)
 
 TEST(FdtRecord, FieldsInFileOrderAtTheRecordOffset)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 2);
-    lit.writeInitFDT(file, h);
-    auto data = countsFrom(1000, 1024);
-    // Record 2 first: records may be written in any order.
-    lit.EcrScanFDT(2, file, sampleParams(), h, *data);
+    FdtFile f(sampleHeader(1, 2));
+    // Record 2 alone: records may be written in any order.
+    f.lit.EcrScanFDT(2, f.file, sampleParams(), f.h, *countsFrom(1000, 1024));
 
-    const ByteVec b = test::readBytes(file);
+    const ByteVec b = test::readBytes(f.file);
     ASSERT_EQ(b.size(), 16448u + 2 * 4160u);
     for (std::size_t i = kFdtHeaderWritten; i < 16448 + 4160; ++i)
         ASSERT_EQ(b[i], 0) << "gap byte " << i;
@@ -236,33 +251,21 @@ TEST(FdtRecord, FileSizesByKChannels)
         {31, 1, 16448 + 64 + 4096 * 31},
     };
     for (const auto& r : rows) {
-        TempDir dir;
-        const std::string file = dir.file("a.fdt");
-        TLitdat lit;
-        TScanHeader h = sampleHeader(r.kChannels, static_cast<std::int16_t>(r.scans));
-        lit.writeInitFDT(file, h);
-        auto data = countsFrom(0, 1024 * r.kChannels);
-        for (int k = 1; k <= r.scans; ++k)
-            lit.EcrScanFDT(k, file, sampleParams(), h, *data);
-        EXPECT_EQ(test::readBytes(file).size(), r.size) << r.kChannels << " " << r.scans;
+        FdtFile f(sampleHeader(r.kChannels, static_cast<std::int16_t>(r.scans)), r.scans);
+        EXPECT_EQ(test::readBytes(f.file).size(), r.size) << r.kChannels << " " << r.scans;
     }
 }
 
 TEST(FdtRoundTrip, EveryScanReadsBackItsCountsAndFields)
 {
-    TempDir dir;
-    InFolder here(dir.path());
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(2, 3);
-    lit.writeInitFDT(file, h);
+    FdtFile f(sampleHeader(2, 3));
+    InFolder here(f.dir.path());
+    const TScanHeader& h = f.h;
     for (int k = 3; k >= 1; --k)
-        lit.EcrScanFDT(k, file, sampleParams(10.0f * k), h, *countsFrom(100 * k, 2048));
+        f.lit.EcrScanFDT(k, f.file, sampleParams(10.0f * k), h, *countsFrom(100 * k, 2048));
 
     TScanHeader back;
-    TScanParams p;
-    auto data = std::make_unique<TData>();
-    ASSERT_TRUE(lit.LoadScanFDT(1, file, true, p, back, *data));
+    ASSERT_TRUE(f.load(1, back));
     EXPECT_EQ(back.KChannels, 2);
     EXPECT_EQ(back.Size, 2048);
     EXPECT_EQ(back.NbScans, 3);
@@ -281,56 +284,45 @@ TEST(FdtRoundTrip, EveryScanReadsBackItsCountsAndFields)
     EXPECT_EQ(back.NbChannels, 1280);
     EXPECT_EQ(back.CalName.str(), "None"); // no run7.CAL in the current folder
     for (int k = 1; k <= 3; ++k) {
-        ASSERT_TRUE(lit.LoadScanFDT(k, file, false, p, back, *data)) << k;
-        TScanParams want = sampleParams(10.0f * k);
-        EXPECT_EQ(p, want) << k;
-        EXPECT_EQ((*data)[1], 100 * k + 1);
-        EXPECT_EQ((*data)[2048], 100 * k + 2048);
-        EXPECT_EQ((*data)[2049], 0);
+        ASSERT_TRUE(f.load(k, back, false)) << k;
+        EXPECT_EQ(f.p, sampleParams(10.0f * k)) << k;
+        EXPECT_EQ((*f.data)[1], 100 * k + 1);
+        EXPECT_EQ((*f.data)[2048], 100 * k + 2048);
+        EXPECT_EQ((*f.data)[2049], 0);
     }
 }
 
 TEST(FdtRoundTrip, ScanFieldsKeepTheirBitsExactly)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 1);
-    lit.writeInitFDT(file, h);
+    FdtFile f(sampleHeader(1, 1));
     TScanParams p = sampleParams();
     p.Extra20 = std::bit_cast<float>(0x7FA00001u); // a NaN with a payload
     p.Extra40 = std::bit_cast<float>(0x80000000u); // -0
-    lit.EcrScanFDT(1, file, p, h, *countsFrom(0, 1024));
-    TScanParams back;
-    auto data = std::make_unique<TData>();
-    ASSERT_TRUE(lit.LoadScanFDT(1, file, true, back, h, *data));
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(back.Extra20), 0x7FA00001u);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(back.Extra40), 0x80000000u);
+    f.lit.EcrScanFDT(1, f.file, p, f.h, *countsFrom(0, 1024));
+    TScanHeader back;
+    ASSERT_TRUE(f.load(1, back));
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(f.p.Extra20), 0x7FA00001u);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(f.p.Extra40), 0x80000000u);
 }
 
 TEST(FdtRead, FullTextFieldsKeepTheReceiversLastCharacter)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
     TScanHeader h = sampleHeader(1, 1);
     h.Comment1 = std::string(80, 'c');
     h.Date = std::string(20, 'd');
-    lit.writeInitFDT(file, h);
+    FdtFile f(h);
     TScanParams p = sampleParams();
     p.Source = "123456789"; // w = 10: stored whole
-    lit.EcrScanFDT(1, file, p, h, *countsFrom(0, 1024));
+    f.lit.EcrScanFDT(1, f.file, p, f.h, *countsFrom(0, 1024));
 
     TScanHeader back;
     back.Comment1 = std::string(80, '#');
     back.Date = std::string(20, '#');
-    TScanParams pb;
-    auto data = std::make_unique<TData>();
-    ASSERT_TRUE(lit.LoadScanFDT(1, file, true, pb, back, *data));
+    ASSERT_TRUE(f.load(1, back));
     EXPECT_EQ(back.Comment1.length(), 80u);
     EXPECT_EQ(back.Comment1.str(), std::string(79, 'c') + "#");
     EXPECT_EQ(back.Date.str(), std::string(19, 'd') + "#");
-    EXPECT_EQ(pb.Source.str(), "123456789");
+    EXPECT_EQ(f.p.Source.str(), "123456789");
 }
 
 TEST(FdtRead, CalibrationNameMovedToTheCurrentFolder)
@@ -349,18 +341,13 @@ TEST(FdtRead, CalibrationNameMovedToTheCurrentFolder)
         {"C:\\old\\", "run7.CAL", nullptr},              // no name after the folder
     };
     for (const auto& r : rows) {
-        TempDir dir;
-        InFolder here(dir.path());
-        test::writeText(dir.file(r.existing), "cal");
-        const std::string file = dir.file("a.fdt");
-        TLitdat lit;
         TScanHeader h = sampleHeader(1, 0);
         h.CalName = r.stored;
-        lit.writeInitFDT(file, h);
+        FdtFile f(h);
+        InFolder here(f.dir.path());
+        test::writeText(f.dir.file(r.existing), "cal");
         TScanHeader back;
-        TScanParams p;
-        auto data = std::make_unique<TData>();
-        EXPECT_FALSE(lit.LoadScanFDT(1, file, true, p, back, *data));
+        EXPECT_FALSE(f.load(1, back));
         if (!r.expectedBase) {
             EXPECT_EQ(back.CalName.str(), "None") << r.stored;
             continue;
@@ -373,105 +360,70 @@ TEST(FdtRead, CalibrationNameMovedToTheCurrentFolder)
 
 TEST(FdtRead, CalibrationNameEndsAtAZeroByte)
 {
-    TempDir dir;
-    InFolder here(dir.path());
-    test::writeText(dir.file("run7.CAL"), "cal");
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 0);
-    lit.writeInitFDT(file, h);
-    ByteVec b = test::readBytes(file);
+    FdtFile f(sampleHeader(1, 0));
+    InFolder here(f.dir.path());
+    test::writeText(f.dir.file("run7.CAL"), "cal");
+    ByteVec b = test::readBytes(f.file);
     const std::string stored = std::string("run7.CAL") + '\0' + "garbage";
     std::copy(stored.begin(), stored.end(), b.begin() + 313);
-    test::writeBytes(file, b);
+    test::writeBytes(f.file, b);
     TScanHeader back;
-    TScanParams p;
-    auto data = std::make_unique<TData>();
-    lit.LoadScanFDT(0, file, true, p, back, *data);
+    f.load(0, back);
     EXPECT_EQ(back.CalName.str(), (fs::current_path() / "run7.CAL").string());
 }
 
 TEST(FdtRead, ScanOutsideTheFileChangesNeitherRecordNorData)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 2);
-    lit.writeInitFDT(file, h);
-    lit.EcrScanFDT(1, file, sampleParams(), h, *countsFrom(0, 1024));
-    lit.EcrScanFDT(2, file, sampleParams(), h, *countsFrom(0, 1024));
+    FdtFile f(sampleHeader(1, 2), 2);
     for (std::int32_t k : {0, 3, -1}) {
-        TScanParams p = sampleParams(50.0f);
-        const TScanParams before = p;
-        auto data = countsFrom(7, 100);
+        f.p = sampleParams(50.0f);
+        f.data = countsFrom(7, 100);
         TScanHeader back;
-        EXPECT_FALSE(lit.LoadScanFDT(k, file, true, p, back, *data)) << k;
-        EXPECT_EQ(p, before) << k;
-        EXPECT_EQ((*data)[1], 8) << k;
+        EXPECT_FALSE(f.load(k, back)) << k;
+        EXPECT_EQ(f.p, sampleParams(50.0f)) << k;
+        EXPECT_EQ((*f.data)[1], 8) << k;
         EXPECT_EQ(back.NbScans, 2) << k; // the header is read all the same
     }
 }
 
 TEST(FdtRead, ReadingAScanClearsEveryEntryOfData)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 1);
-    lit.writeInitFDT(file, h);
-    lit.EcrScanFDT(1, file, sampleParams(), h, *countsFrom(0, 1024));
-    auto data = countsFrom(5, kDataCapacity);
-    TScanParams p;
-    ASSERT_TRUE(lit.LoadScanFDT(1, file, true, p, h, *data));
-    EXPECT_EQ((*data)[1024], 1024);
-    EXPECT_EQ((*data)[1025], 0);
-    EXPECT_EQ((*data)[kDataCapacity], 0);
+    FdtFile f(sampleHeader(1, 1), 1);
+    f.data = countsFrom(5, kDataCapacity);
+    TScanHeader back;
+    ASSERT_TRUE(f.load(1, back));
+    EXPECT_EQ((*f.data)[1024], 1024);
+    EXPECT_EQ((*f.data)[1025], 0);
+    EXPECT_EQ((*f.data)[kDataCapacity], 0);
 }
 
 TEST(FdtRead, UsesTheCallersHeaderWithoutReadingIt)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 2);
-    lit.writeInitFDT(file, h);
-    lit.EcrScanFDT(2, file, sampleParams(3.0f), h, *countsFrom(0, 1024));
+    FdtFile f(sampleHeader(1, 2));
+    f.lit.EcrScanFDT(2, f.file, sampleParams(3.0f), f.h, *countsFrom(0, 1024));
     TScanHeader caller;
     caller.KChannels = 1;
     caller.NbScans = 2;
     caller.Comment1 = "mine";
-    TScanParams p;
-    auto data = std::make_unique<TData>();
-    ASSERT_TRUE(lit.LoadScanFDT(2, file, false, p, caller, *data));
+    ASSERT_TRUE(f.load(2, caller, false));
     EXPECT_EQ(caller.Comment1.str(), "mine");
     EXPECT_EQ(caller.Size, 1024);
-    EXPECT_EQ(p.Theta, 5.0f);
+    EXPECT_EQ(f.p.Theta, 5.0f);
     caller.NbScans = 1; // the caller's count decides
-    EXPECT_FALSE(lit.LoadScanFDT(2, file, false, p, caller, *data));
+    EXPECT_FALSE(f.load(2, caller, false));
 }
 
 TEST(FdtRead, ReadOnlyFileIsRead)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 1);
-    lit.writeInitFDT(file, h);
-    lit.EcrScanFDT(1, file, sampleParams(), h, *countsFrom(0, 1024));
-    fs::permissions(file, fs::perms::owner_read, fs::perm_options::replace);
-    TScanParams p;
-    auto data = std::make_unique<TData>();
-    EXPECT_TRUE(lit.LoadScanFDT(1, file, true, p, h, *data));
+    FdtFile f(sampleHeader(1, 1), 1);
+    fs::permissions(f.file, fs::perms::owner_read, fs::perm_options::replace);
+    TScanHeader back;
+    EXPECT_TRUE(f.load(1, back));
 }
 
 TEST(FdtErrors, ShortFilesFailWithTheEndOfFileErrorAndChangeNothing)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader h = sampleHeader(1, 3); // three scans declared, one written
-    lit.writeInitFDT(file, h);
-    lit.EcrScanFDT(1, file, sampleParams(), h, *countsFrom(0, 1024));
+    FdtFile f(sampleHeader(1, 3), 1); // three scans declared, one written
 
     struct Row { std::int32_t scan; std::size_t truncateTo; std::int64_t offset; };
     const Row rows[] = {
@@ -480,26 +432,26 @@ TEST(FdtErrors, ShortFilesFailWithTheEndOfFileErrorAndChangeNothing)
         {1, 260, 257},             // the header ends inside Wavelength
         {1, 0x230, 313},           // the header ends inside CalName
     };
-    const ByteVec whole = test::readBytes(file);
+    const ByteVec whole = test::readBytes(f.file);
     for (const auto& r : rows) {
         ByteVec b = whole;
         if (r.truncateTo)
             b.resize(r.truncateTo);
-        test::writeBytes(file, b);
+        test::writeBytes(f.file, b);
         TScanHeader back;
         back.Comment1 = "kept";
-        TScanParams p;
-        auto data = countsFrom(9, 10);
+        f.p = TScanParams{};
+        f.data = countsFrom(9, 10);
         try {
-            lit.LoadScanFDT(r.scan, file, true, p, back, *data);
+            f.load(r.scan, back);
             ADD_FAILURE() << "no error for scan " << r.scan;
         } catch (const InOutError& e) {
             EXPECT_EQ(e.text(), iotext::kEndOfFile);
             EXPECT_EQ(e.offset(), r.offset) << r.scan << " " << r.truncateTo;
         }
         EXPECT_EQ(back.Comment1.str(), "kept");
-        EXPECT_EQ(p, TScanParams{});
-        EXPECT_EQ((*data)[1], 10);
+        EXPECT_EQ(f.p, TScanParams{});
+        EXPECT_EQ((*f.data)[1], 10);
     }
 }
 
@@ -528,39 +480,37 @@ TEST(FdtErrors, MissingFiles)
 
 TEST(FdtErrors, Refusals)
 {
-    TempDir dir;
-    const std::string file = dir.file("a.fdt");
-    TLitdat lit;
-    TScanHeader good = sampleHeader(1, 1);
-    lit.writeInitFDT(file, good);
+    FdtFile f(sampleHeader(1, 1));
+    const std::string& file = f.file;
+    TLitdat& lit = f.lit;
     // A file whose header says 32 blocks.
-    const std::string wide = dir.file("wide.fdt");
+    const std::string wide = f.dir.file("wide.fdt");
     ByteVec b = test::readBytes(file);
     b[0] = 32;
     test::writeBytes(wide, b);
+    const std::string other = f.dir.file("b.fdt");
 
     const std::string tooWide = ": KChannels is 32: a scan of 1024 x KChannels counts must fit the "
                                 "32767 entries of Data (KChannels 0 to 31)";
-    auto params = sampleParams();
-    auto data = std::make_unique<TData>();
+    const auto params = sampleParams();
     TScanHeader h32 = sampleHeader(32, 1);
     TScanHeader hNeg = sampleHeader(-1, 1);
     struct Row { std::string what; std::function<void()> call; std::string message; };
     const Row rows[] = {
-        {"init 32", [&] { lit.writeInitFDT(dir.file("b.fdt"), h32); }, dir.file("b.fdt") + tooWide},
-        {"init -1", [&] { lit.writeInitFDT(dir.file("b.fdt"), hNeg); },
-         dir.file("b.fdt") + ": KChannels is -1: a scan of 1024 x KChannels counts must fit the "
-                             "32767 entries of Data (KChannels 0 to 31)"},
-        {"scan 32", [&] { lit.EcrScanFDT(1, file, params, h32, *data); }, file + tooWide},
-        {"scan 0", [&] { lit.EcrScanFDT(0, file, params, good, *data); }, file + ": scan number 0 is below 1"},
-        {"scan -3", [&] { lit.EcrScanFDT(-3, file, params, good, *data); }, file + ": scan number -3 is below 1"},
-        {"scan 32768", [&] { lit.EcrScanFDT(32768, file, params, good, *data); },
+        {"init 32", [&] { lit.writeInitFDT(other, h32); }, other + tooWide},
+        {"init -1", [&] { lit.writeInitFDT(other, hNeg); },
+         other + ": KChannels is -1: a scan of 1024 x KChannels counts must fit the "
+                 "32767 entries of Data (KChannels 0 to 31)"},
+        {"scan 32", [&] { lit.EcrScanFDT(1, file, params, h32, *f.data); }, file + tooWide},
+        {"scan 0", [&] { lit.EcrScanFDT(0, file, params, f.h, *f.data); }, file + ": scan number 0 is below 1"},
+        {"scan -3", [&] { lit.EcrScanFDT(-3, file, params, f.h, *f.data); }, file + ": scan number -3 is below 1"},
+        {"scan 32768", [&] { lit.EcrScanFDT(32768, file, params, f.h, *f.data); },
          file + ": scan number 32768 is above 32767, the most scans an FDT header counts"},
-        {"load header 32", [&] { TScanHeader h; lit.LoadScanFDT(1, wide, true, params, h, *data); }, wide + tooWide},
-        {"load caller 32", [&] { TScanHeader h = h32; lit.LoadScanFDT(1, file, false, params, h, *data); }, file + tooWide},
+        {"load header 32", [&] { TScanHeader h; lit.LoadScanFDT(1, wide, true, f.p, h, *f.data); }, wide + tooWide},
+        {"load caller 32", [&] { TScanHeader h = h32; f.load(1, h, false); }, file + tooWide},
     };
     for (const auto& r : rows)
         EXPECT_EQ(refusalOf(r.call), r.message) << r.what;
-    EXPECT_FALSE(fs::exists(dir.file("b.fdt")));
+    EXPECT_FALSE(fs::exists(other));
     EXPECT_EQ(test::readBytes(file).size(), kFdtHeaderWritten); // no record written
 }
