@@ -105,13 +105,14 @@ TEST(DatCommand, MemoLabelsPlotAndFiles)
 
 TEST(DatCommand, ExtendedPrecisionDecidesTheLastChannel)
 {
-    // x_K = 4.001: T(x_K * 1000) is 4000 in extended precision (it would be 4001 in double).
+    // x_K = 3.901: the double lies below 3.901, so T(x_K * 1000) is 3900 in extended precision;
+    // in double the product rounds up to 3901.
     Fixture f;
-    TCalibration c = lineCalibration(50.4, 4001.0, 5.0, 0.03);
-    c.KnotPos[c.KnotCount] = 4.001;
+    TCalibration c = lineCalibration(50.4, 3901.0, 5.0, 0.03);
+    c.KnotPos[c.KnotCount] = 3.901;
     f.writeCal("C.CAL", c);
     ASSERT_TRUE(f.runDat(f.writeDat("S.DAT", datScan(4096, "C"))));
-    const float expectedStop = static_cast<float>(Real48::fromValue(f.lit.Degree(c, 3999)).value() - 10 * 0.03L);
+    const float expectedStop = static_cast<float>(Real48::fromValue(f.lit.Degree(c, 3899)).value() - 10 * 0.03L);
     EXPECT_EQ(f.state.Raw.RangeInfo.Stop, expectedStop);
 }
 
