@@ -212,13 +212,11 @@ bool TLitdat::LoadScanFDT(std::int32_t ScanNumber, const std::string& FileName, 
     ByteReader r(bytes, FileName);
 
     TScanHeader h = Header;
-    if (ReadHeader) {
+    if (ReadHeader)
         readFdtHeader(r, h);
-        checkFdtKChannels(FileName, h.KChannels);
+    checkFdtKChannels(FileName, h.KChannels);
+    if (ReadHeader)
         h.CalName = calNameInCurrentFolder(fdtStoredCalName(r));
-    } else {
-        checkFdtKChannels(FileName, h.KChannels);
-    }
 
     const bool inRange = ScanNumber >= 1 && ScanNumber <= h.NbScans;
     if (inRange) {

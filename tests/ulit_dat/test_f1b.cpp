@@ -367,3 +367,44 @@ TEST(F1bConvert, MissingF1bFile)
     }
     EXPECT_TRUE(test::listFolder(run.dir.path()).empty());
 }
+
+TEST(F1bConvert, CountFieldsTakeTheirLeadingNumber)
+{
+    F1bSpec spec;
+    spec.n = 20;
+    spec.scans = 1;
+    std::string text = makeF1b(spec);
+    // The first data line is line 6 of the file.
+    std::size_t at = 0;
+    for (int i = 0; i < 5; ++i)
+        at = text.find('\n', at) + 1;
+    const std::string fields[] = {"      +7", "     -12", "  12.9  ", "  3x    ", "        ",
+                                  "0000042 ", "  \r", "", "", ""};
+    std::string line;
+    for (const auto& f : fields)
+        line += "  " + f;
+    text.replace(at, text.find('\n', at) - at, line.substr(0, line.find('\r') + 1));
+    Conversion run;
+    run.convert(text, makeParams(1));
+    const std::int32_t want[] = {7, -12, 12, 3, 0, 42, 0, 0, 0, 0};
+    for (int j = 1; j <= 10; ++j)
+        EXPECT_EQ((*run.data)[j], want[j - 1]) << j;
+    EXPECT_EQ((*run.data)[11], countOf(1, 11));
+}
+
+TEST(F1bConvert, ValueBeyondASingleFailsAsAnOverflow)
+{
+    F1bSpec spec;
+    spec.n = 20;
+    spec.scans = 1;
+    Conversion run;
+    std::string param = "scan 1";
+    place(param, 19, "   1e39 "); // Theta
+    try {
+        run.convert(makeF1b(spec), param + "\r\n");
+        ADD_FAILURE();
+    } catch (const FloatError& e) {
+        EXPECT_EQ(e.kind(), FloatError::Kind::Overflow);
+    }
+    EXPECT_FALSE(fs::exists(run.dir.file("run7.cal")));
+}
