@@ -137,6 +137,7 @@ int info(const std::string& given)
 
 struct Outcome {
     bool failed = false;
+    bool skipped = false;           // a DAT file whose RAW file exists, without --force
     std::vector<std::string> lines; // for standard error
 };
 
@@ -150,7 +151,8 @@ Outcome convertOne(const std::string& given, bool force)
     BatchUi ui(path, force);
     TConversion conv(state, lit, ui);
     bool ok = false;
-    switch (kindOf(path)) {
+    const Kind kind = kindOf(path);
+    switch (kind) {
     case Kind::Dat:
         ok = conv.runDat();
         if (ok && !ui.memo.empty() && ui.memo.back() == "file not opened") {
@@ -163,6 +165,7 @@ Outcome convertOne(const std::string& given, bool force)
     }
     for (const auto& k : ui.kept)
         out.lines.push_back(given + ": kept existing " + k);
+    out.skipped = ok && kind == Kind::Dat && !ui.kept.empty();
     if (!ok) {
         out.failed = true;
         out.lines.push_back(failureLine(given, ui.error));
@@ -232,14 +235,14 @@ int main(int argc, char** argv)
     const bool progress = !quiet && ::isatty(2);
     std::mutex mutex;
     std::atomic<std::size_t> next{0};
-    std::size_t done = 0, failed = 0, kept = 0;
+    std::size_t done = 0, failed = 0, skipped = 0;
     auto worker = [&] {
         for (std::size_t i; (i = next++) < files.size();) {
             Outcome o = convertOne(files[i], force);
             std::lock_guard lock(mutex);
             ++done;
             failed += o.failed;
-            kept += o.lines.size() - o.failed;
+            skipped += o.skipped;
             if (progress)
                 std::fputs("\r\033[K", stderr);
             for (const auto& l : o.lines)
@@ -257,9 +260,13 @@ int main(int argc, char** argv)
         t.join();
     if (progress)
         std::fputs("\r\033[K", stderr);
-    if (!quiet)
-        std::fprintf(stderr, "%zu file%s: %zu converted, %zu failed%s\n", files.size(), files.size() == 1 ? "" : "s",
-                     files.size() - failed, failed,
-                     kept ? (", " + std::to_string(kept) + " existing output" + (kept == 1 ? "" : "s") + " kept").c_str() : "");
+    if (!quiet) {
+        std::string summary = std::to_string(files.size()) + (files.size() == 1 ? " file: " : " files: ") +
+                              std::to_string(files.size() - failed - skipped) + " converted, ";
+        if (skipped)
+            summary += std::to_string(skipped) + " skipped (output exists), ";
+        summary += std::to_string(failed) + " failed";
+        std::fprintf(stderr, "%s\n", summary.c_str());
+    }
     return failed ? 1 : 0;
 }
