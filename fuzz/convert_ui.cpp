@@ -49,8 +49,12 @@ void checkWrittenPattern(const std::string& raw, const std::string& twoColumn, c
     static ScanRecords back;
     if (!succeeds([&] { Lect_RAW(m, raw, back.h, back.p, back.d); }))
         fault("Lect_RAW failed on the RAW file of the DAT command");
-    if (back.h.Size != n || !sameCounts(back.d, *state.Data, 1, n))
-        fault("the RAW file of the DAT command holds other counts than the converted pattern");
+    // The RAW file stores each count as a Single: counts beyond 2^24 come back as their Single.
+    if (back.h.Size != n)
+        fault("the RAW file of the DAT command holds another number of points than the conversion");
+    for (int i = 1; i <= n; ++i)
+        if (back.d[i] != static_cast<std::int32_t>(static_cast<float>((*state.Data)[i])))
+            fault("the RAW file of the DAT command holds other counts than the converted pattern");
     if (!sameBits(m.RangeInfo.Start, state.Raw.RangeInfo.Start) || !sameBits(m.RangeInfo.Step, state.Raw.RangeInfo.Step))
         fault("the RAW file of the DAT command holds another start or step than the conversion");
 }

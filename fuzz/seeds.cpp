@@ -5,8 +5,10 @@
 
 #include "fmt_raw/raw.h"
 #include "ulit_dat/binio.h"
+#include "ulit_dat/dtb.h"
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/litdat.h"
+#include "ulit_dat/numtext.h"
 
 #include <cmath>
 #include <cstdio>
@@ -67,6 +69,78 @@ TCalibration polynomial()
     c.PolyCoef[2] = 0.025;
     c.PolyCoef[3] = 1e-7;
     return c;
+}
+
+// A DTB file of `entries` entries of `type`, every value distinct (layout in ulit_dat/dtb.h).
+std::string dtbFile(std::uint16_t type, std::uint16_t entries)
+{
+    ByteWriter w;
+    w.u16(1);
+    w.u16(2);
+    w.u16(type);
+    w.u16(4);
+    w.u16(entries);
+    double v = 0.5;
+    for (int i = 0; i < 2; ++i)
+        w.f64(v++);
+    for (int i = 0; i < 2; ++i) {
+        w.u16(static_cast<std::uint16_t>(10 + i));
+        w.f64(v++);
+    }
+    for (int i = 0; i < 7; ++i)
+        w.f64(v++);
+    w.fill(400, 0x20);
+    w.u16(502);
+    for (int e = 0; e < entries; ++e) {
+        for (int j = 0; j < dtbSubRecords(type); ++j) {
+            w.f64(v++);
+            w.f64(v++);
+            w.u16(0);
+        }
+        w.f64(0.0);
+        w.f64(0.0);
+        w.fill(32, static_cast<std::uint8_t>(e));
+    }
+    w.u16(0xF1F1);
+    return std::string(w.bytes().begin(), w.bytes().end());
+}
+
+// An F1B file of `scans` blocks of `n` channels (layout in ulit_dat/f1b.h), and its parameter
+// file of one line per scan.
+std::pair<std::string, std::string> f1bFiles(int n, int scans)
+{
+    auto field = [](std::string& line, std::size_t column, const std::string& text) {
+        if (line.size() < column - 1 + text.size())
+            line.resize(column - 1 + text.size(), ' ');
+        line.replace(column - 1, text.size(), text);
+    };
+    std::string f1b = "F1B title\n";
+    std::string params;
+    const int nl = (n + 5) / 10;
+    for (int k = 1; k <= scans; ++k) {
+        f1b += "12/03/2021 10:11:12 scan " + intText(k) + "\n";
+        f1b += "  SCAN" + intText(k) + "\n";
+        std::string l3;
+        field(l3, 2, fixedText(0.5 * k, 4, 12));
+        field(l3, 15, fixedText(60.0 + k, 2, 8));
+        if (k == 1) {
+            field(l3, 69, "1.540560");
+            field(l3, 78, "0.010000");
+        }
+        f1b += l3 + "\n" + fixedText(n, 0, 4) + "\n";
+        for (int i = 0; i < nl; ++i) {
+            std::string line;
+            for (int j = 1; j <= 10; ++j)
+                line += "  " + fixedText(1000 * k + 10 * i + j, 0, 8);
+            f1b += line + "\n";
+        }
+        f1b += "end\n";
+        std::string p = "scan " + intText(k);
+        for (std::size_t j = 0; j < 7; ++j)
+            field(p, 10 + 9 * j, fixedText(10.0 * k + static_cast<double>(j), 3, 8));
+        params += p + "\r\n";
+    }
+    return {params, f1b};
 }
 
 std::string bytesOf(const std::string& path)
@@ -177,6 +251,35 @@ int main(int argc, char** argv)
         const auto s = scan(pr.size, "C");
         const std::string dat = w.made([&](auto& p) { lit.Ecr_DAT(p, s->h, s->p, s->d); });
         w.put("convert_dat", pr.name, fuzz::joinParts(pr.cal, dat));
+    }
+
+    // The bundled sample: a detector scan of 4096 channels and its spline calibration.
+    const std::string sampleDat = bytesOf(std::string(RAWDAT_SAMPLES) + "/LAB6.DAT");
+    const std::string sampleCal = bytesOf(std::string(RAWDAT_SAMPLES) + "/CPS120.CAL");
+    w.put("dat", "LAB6.DAT", sampleDat);
+    w.put("cal", "CPS120.CAL", sampleCal);
+    w.put("convert_dat", "LAB6-CPS120", fuzz::joinParts(sampleCal, sampleDat));
+
+    // FDT: two scans of 1024 channels; a header without scans.
+    for (int scans : {0, 2}) {
+        const auto s = scan(1024, "C");
+        s->h.KChannels = 1;
+        s->h.NbScans = static_cast<std::int16_t>(scans);
+        w.put("fdt", "scans" + std::to_string(scans) + ".fdt", w.made([&](auto& p) {
+            lit.writeInitFDT(p, s->h);
+            for (int k = 1; k <= scans; ++k)
+                lit.EcrScanFDT(k, p, s->p, s->h, s->d);
+        }));
+    }
+
+    // DTB: each kind of entry.
+    for (std::uint16_t type : {0, 2, 5})
+        w.put("dtb", "type" + std::to_string(type) + ".dtb", dtbFile(type, 2));
+
+    // F1B: a short and a long scan, with their parameter files (harness.h: splitInput).
+    for (auto [n, scans] : {std::pair{20, 2}, std::pair{1280, 1}}) {
+        const auto [params, f1b] = f1bFiles(n, scans);
+        w.put("f1b", "n" + std::to_string(n) + "-scans" + std::to_string(scans), fuzz::joinParts(params, f1b));
     }
 
     std::printf("%d seeds written to %s\n", w.count(), argv[1]);

@@ -23,11 +23,12 @@ std::int64_t truncChecked(long double v, const std::string& file, const char* wh
     return static_cast<std::int64_t>(v);
 }
 
-// Round to nearest, halves to even, into an int32; refused when no int32 holds the value.
+// Round to nearest, halves to even, into an int32; refused when no int32 holds the value, or
+// when the Single that the RAW file stores it as does not read back as an int32 (from 2^31 - 64).
 std::int32_t roundedCount(double v, const std::string& file, int point)
 {
     const double r = std::nearbyint(v);
-    if (!(r >= -2147483648.0 && r <= 2147483647.0))
+    if (!(r >= -2147483648.0 && static_cast<float>(r) < 2147483648.0f))
         throw Refusal(file, "resampled point " + intText(point) + " has an intensity that is not a 32-bit count");
     return static_cast<std::int32_t>(r);
 }

@@ -17,7 +17,8 @@ void TLitdat::Ecr_MAUD(const std::string& FileName, const TScanHeader& Header, c
     const int n = count > 0 ? static_cast<int>(count) : 0;
     std::string out;
     out.reserve(64 + 12 * static_cast<std::size_t>(n));
-    out += Header.Comment1.view().substr(0, 30);
+    for (char c : Header.Comment1.view().substr(0, 30))
+        out += (c == '\r' || c == '\n') ? ' ' : c; // a line end inside the title would split it
     out += '\r';
     appendFixed(out, count, 0);
     out += ' ';

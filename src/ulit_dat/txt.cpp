@@ -64,9 +64,12 @@ void TLitdat::Ecr_TXT(const std::string& FileName, const TScanHeader& Header, co
 
     std::string out;
     out.reserve(400 + static_cast<std::size_t>(n) * 9);
+    // A CR or LF inside a header text would end its line and make the rest of the text a line
+    // of its own (one that begins with a space ends the header): they are written as spaces.
     auto line = [&out](std::string_view a, std::string_view b = {}) {
         out.append(a);
-        out.append(b);
+        for (char c : b)
+            out += (c == '\r' || c == '\n') ? ' ' : c;
         out.append("\r\n");
     };
     line("DATE ", Header.Date.view());
