@@ -155,6 +155,19 @@ int info(const std::string& given)
     return 0;
 }
 
+// Runs `work`; an error it raises becomes the line "FILE: message" on standard error.
+template <class Work>
+bool reported(const std::string& file, Work work)
+{
+    try {
+        work();
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", failureLine(file, e.what()).c_str());
+        return false;
+    }
+}
+
 // rawdat-convert f1b PARAMFILE F1BFILE: NAME.fdt and NAME.cal beside the F1B file.
 int f1b(const std::string& paramFile, const std::string& f1bFile)
 {
@@ -163,12 +176,8 @@ int f1b(const std::string& paramFile, const std::string& f1bFile)
     TScanParams params;
     TCalibration cal;
     auto data = std::make_unique<TData>();
-    try {
-        lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", failureLine(f1bFile, e.what()).c_str());
+    if (!reported(f1bFile, [&] { lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal); }))
         return 1;
-    }
     std::fprintf(stderr, "%s: wrote %sfdt (%d scans of %d channels) and %scal\n", f1bFile.c_str(),
                  replaceExtension(f1bFile, "").c_str(), header.NbScans, header.NbChannels,
                  replaceExtension(f1bFile, "").c_str());
@@ -184,20 +193,18 @@ int exportSteps(const std::string& rawFile, const std::string& outFile)
     TScanParams params;
     auto data = std::make_unique<TData>();
     auto values = std::make_unique<TReal48Array>();
-    try {
-        Lect_RAW(raw, rawFile, header, params, *data);
-        for (int i = 1; i <= header.Size; ++i)
-            (*values)[i] = Real48::fromValue((*data)[i]);
-        // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double precision.
-        const double start = raw.RangeInfo.Start;
-        const double step = raw.RangeInfo.Step;
-        const double end = (header.Size - 1) * step + start;
-        lit.Ecr_MAUD(outFile, header, params, *values, start, step, end);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", failureLine(rawFile, e.what()).c_str());
-        return 1;
-    }
-    return 0;
+    return reported(rawFile, [&] {
+               Lect_RAW(raw, rawFile, header, params, *data);
+               for (int i = 1; i <= header.Size; ++i)
+                   (*values)[i] = Real48::fromValue((*data)[i]);
+               // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double precision.
+               const double start = raw.RangeInfo.Start;
+               const double step = raw.RangeInfo.Step;
+               const double end = (header.Size - 1) * step + start;
+               lit.Ecr_MAUD(outFile, header, params, *values, start, step, end);
+           })
+               ? 0
+               : 1;
 }
 
 struct Outcome {
