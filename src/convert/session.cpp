@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -256,6 +257,12 @@ void TConversion::convertDat()
     for (int i = 1; i <= points; ++i)
         data[i] = rounded[static_cast<std::size_t>(i - 1)];
     work.clear();
+
+    // The RAW file stores a wavelength that matches no anode as a Single; one beyond it would
+    // fail in Ecr_RAW after the two-column file is written.
+    const double wavelength = s_.Header.Wavelength;
+    if (std::isfinite(wavelength) && std::fabs(wavelength) > std::numeric_limits<float>::max())
+        throw Refusal(file, "its wavelength does not fit the 4-byte real of a RAW file; nothing converted");
 
     Ecr_2CL(s_.RawFileName, convAngle, convIntensity, points);
     TRangeInfo& range = s_.Raw.RangeInfo;

@@ -154,11 +154,15 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
     for (int i = 1; i <= 1024 * shape.kChannels; ++i)
         Data[i] = 0;
     Header.CalName = base + "CAL" + std::string(150, ' ');
-    writeInitFDT(fdtName, Header);
+    // The FDT file is built beside its target and replaces it only when every scan is written: a
+    // failure part way (a value beyond a Single, a missing parameter file, a full disk) leaves a
+    // previous FDT file as it was.
+    fsio::PendingFile fdt(fdtName);
+    const Bytes paramBytes = fsio::readFile(ParamFileName);
+    fdt.step([&] { writeInitFDT(fdt.path(), Header); });
 
     in.seek(0);
     lit_ligne(in, line); // title
-    const Bytes paramBytes = fsio::readFile(ParamFileName);
     ByteReader params(paramBytes, ParamFileName);
     double b = 0.0; // the calibration's offset: stays 0 for a file without scans
     for (std::int32_t k = 1; k <= Header.NbScans; ++k) {
@@ -181,7 +185,7 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
                 Data[10 * (i - 1) + static_cast<int>(j)] = intField(line, 10 * (j - 1) + 3, 10 * (j - 1) + 10);
         }
         lit_ligne(in, line);                  // block line 5 + nl
-        EcrScanFDT(k, fdtName, Params, Header, Data);
+        fdt.step([&] { EcrScanFDT(k, fdt.path(), Params, Header, Data); });
     }
 
     // A straight line through channel 1 at b and channels N, N + 1, N + 2 at s channel + b.
@@ -198,6 +202,7 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
         Cal.KnotAngle[i] = static_cast<double>(i == 1 ? b : s * ch + b);
     }
     MakeCalibration(Cal);
+    fdt.commit();
     Ecr_CAL(calName, Cal);
 }
 

@@ -112,17 +112,24 @@ Bytes readFile(const std::string& path)
     return std::move(*bytes);
 }
 
-void writeFileAtomic(const std::string& path, std::string_view bytes)
+namespace {
+
+// Refuses a target that is a folder or a file marked read-only.
+void checkReplaceable(const fs::path& target, const std::string& path)
 {
-    const fs::path target(path);
     std::error_code ec;
     if (fs::is_directory(target, ec))
         fail(EISDIR, path);
     if (isReadOnlyFile(target))
         fail(EACCES, path);
+}
+
+// A fresh temporary name in the target's folder: ".NAME.tmpN", with NAME cut when the whole would
+// pass the longest name file systems allow (255): a target of the longest name must still be
+// writable.
+fs::path temporaryBeside(const fs::path& target)
+{
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    // ".NAME.tmpN", with NAME cut when the whole would pass the longest name file systems allow
-    // (255): a target of the longest name must still be writable.
     constexpr std::size_t kNameMax = 255;
     const std::string suffix = ".tmp" + std::to_string(++gTempCounter);
     std::string tempName = ".";
@@ -130,7 +137,34 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
     if (tempName.size() + suffix.size() > kNameMax)
         tempName.resize(std::max(kNameMax - suffix.size(), std::size_t{2}));
     tempName += suffix;
-    const fs::path temp = folder / tempName;
+    return folder / tempName;
+}
+
+// Renames the finished temporary over the target; on failure removes the temporary.
+void renameOver(const fs::path& temp, const fs::path& target, const std::string& path)
+{
+    std::error_code ec;
+    if (injectedFault()) {
+        const int e = errno;
+        fs::remove(temp, ec);
+        fail(e, path);
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        const int e = ec.value() ? ec.value() : EIO; // before the removal clears ec
+        fs::remove(temp, ec);
+        fail(e, path);
+    }
+}
+
+} // namespace
+
+void writeFileAtomic(const std::string& path, std::string_view bytes)
+{
+    const fs::path target(path);
+    std::error_code ec;
+    checkReplaceable(target, path);
+    const fs::path temp = temporaryBeside(target);
 
     if (injectedFault())
         fail(errno, path);
@@ -160,17 +194,35 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
         fs::remove(temp, ec);
         fail(e, path);
     }
-    if (injectedFault()) {
-        const int e = errno;
-        fs::remove(temp, ec);
-        fail(e, path);
+    renameOver(temp, target, path);
+}
+
+PendingFile::PendingFile(const std::string& target) : target_(target)
+{
+    checkReplaceable(target_, target_);
+    temp_ = temporaryBeside(target_).string();
+}
+
+PendingFile::~PendingFile()
+{
+    if (!committed_) {
+        std::error_code ec;
+        fs::remove(temp_, ec);
     }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        const int e = ec.value() ? ec.value() : EIO; // before the removal clears ec
-        fs::remove(temp, ec);
-        fail(e, path);
-    }
+}
+
+void PendingFile::rethrowNamingTarget(const InOutError& e) const
+{
+    if (e.file() != temp_)
+        throw;
+    throw InOutError(e.text(), target_, e.offset());
+}
+
+void PendingFile::commit()
+{
+    checkReplaceable(target_, target_);
+    committed_ = true; // renameOver removes the temporary when it fails
+    renameOver(temp_, target_, target_);
 }
 
 void writeInPlace(const std::string& path, std::size_t offset, const Bytes& bytes)

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "ulit_dat/binio.h"
+#include "ulit_dat/errors.h"
 
 #include <optional>
 #include <string>
@@ -27,6 +28,39 @@ inline void writeFileAtomic(const std::string& path, const Bytes& bytes)
 {
     writeFileAtomic(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
+
+// A file built in several steps (created, then updated in place) that replaces its target only
+// once whole: the steps write to path(), a temporary in the target's folder; commit() renames it
+// over the target. Destroyed without a commit (a step failed), it removes the temporary and the
+// previous target stays byte for byte as it was.
+class PendingFile {
+public:
+    // Refuses at once a target that writeFileAtomic would refuse.
+    explicit PendingFile(const std::string& target);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    const std::string& path() const { return temp_; }
+    // Runs one step that writes path(); its input/output errors name the target, the file the
+    // user knows.
+    template <class Step>
+    void step(Step&& write)
+    {
+        try {
+            write();
+        } catch (const InOutError& e) {
+            rethrowNamingTarget(e);
+        }
+    }
+    void commit();
+
+private:
+    [[noreturn]] void rethrowNamingTarget(const InOutError& e) const;
+
+    std::string target_;
+    std::string temp_;
+    bool committed_ = false;
+};
 
 // Updates an existing file in place at `offset` (the file is opened for reading and writing,
 // never created). Used for formats whose records are filled one at a time.

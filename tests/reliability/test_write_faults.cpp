@@ -4,6 +4,7 @@
 // the error names the file. Then real faults: a read-only folder or file, an output path that is a
 // folder, a full disk, a name longer than the system allows.
 #include "reliability.h"
+#include "ulit_dat/f1b_images.h"
 
 #include "fmt_raw/raw.h"
 #include "ulit_dat/errors.h"
@@ -75,6 +76,15 @@ std::vector<WriterRow> writers()
              Ecr_RAW(m, p, scan->h, scan->d);
          }},
         {"Ecr_2CL", "S.2CL", [=](const std::string& p) { Ecr_2CL(p, (*xy)[0], (*xy)[1], 300); }},
+        {"Ecr_MAUD", "S.stp",
+         [=](const std::string& p) { lit->Ecr_MAUD(p, scan->h, scan->p, *values, 10.0, 0.02, 15.98); }},
+        {"writeInitFDT", "S.fdt",
+         [=](const std::string& p) {
+             TScanHeader h = scan->h;
+             h.KChannels = 1;
+             h.NbScans = 2;
+             lit->writeInitFDT(p, h);
+         }},
     };
 }
 
@@ -138,15 +148,15 @@ namespace {
 // A command over its input in `dir`, run with k = 1, 2, ... until it succeeds. After each failure
 // the error names one of the outputs, that output is as it was, the other is as it was or whole
 // (as the successful run writes it), and no temporary is left. Returns the number of failures.
-int failEachOperationOfACommand(const std::string& what, const TempDir& dir, const std::string& input,
-                                CommandRun (*run)(const std::string&, bool), const std::vector<std::string>& outputs)
+int failEachOperationOfACommand(const std::string& what, const TempDir& dir, const std::function<CommandRun()>& run,
+                                const std::vector<std::string>& outputs)
 {
     const FolderImage before = folderImage(dir.path());
     const auto restore = [&] {
         for (const auto& [name, bytes] : before)
             writeBytes(dir.file(name), bytes);
     };
-    EXPECT_TRUE(run(input, true).ok) << what;
+    EXPECT_TRUE(run().ok) << what;
     const FolderImage converted = folderImage(dir.path());
     int failures = 0;
     for (int k = 1; k < 100; ++k) {
@@ -154,7 +164,7 @@ int failEachOperationOfACommand(const std::string& what, const TempDir& dir, con
         CommandRun r;
         {
             FailingOperation fail(k);
-            r = run(input, true);
+            r = run();
         }
         if (r.ok) {
             EXPECT_EQ(folderImage(dir.path()), converted) << what;
@@ -202,7 +212,8 @@ TEST(WriteFaults, TheDatCommandAtEachFailingOperation)
     ASSERT_TRUE(runDatCommand(dat).ok);
     writeDatWithCalibration(dir, 300);
     // Two files of five operations each.
-    EXPECT_EQ(failEachOperationOfACommand("DAT command", dir, dat, runDatCommand, {"S.2CL", "S.RAW"}), 10);
+    EXPECT_EQ(failEachOperationOfACommand("DAT command", dir, [&] { return runDatCommand(dat); }, {"S.2CL", "S.RAW"}),
+              10);
 }
 
 TEST(WriteFaults, TheRawCommandAtEachFailingOperation)
@@ -211,7 +222,75 @@ TEST(WriteFaults, TheRawCommandAtEachFailingOperation)
     const std::string raw = writeRaw2(dir, "S.RAW", 150);
     ASSERT_TRUE(runRawCommand(raw).ok);
     writeRaw2(dir, "S.RAW", 400);
-    EXPECT_EQ(failEachOperationOfACommand("RAW command", dir, raw, runRawCommand, {"S.2CL", "S.TXT"}), 10);
+    EXPECT_EQ(failEachOperationOfACommand("RAW command", dir, [&] { return runRawCommand(raw); }, {"S.2CL", "S.TXT"}),
+              10);
+}
+
+TEST(WriteFaults, TheF1bConversionAtEachFailingOperation)
+{
+    TempDir dir;
+    F1bSpec spec;
+    spec.n = 100;
+    spec.scans = 2;
+    writeText(dir.file("run.par"), makeParams(2));
+    writeText(dir.file("run.F1B"), makeF1b(spec));
+    const auto convert = [&] {
+        TLitdat lit;
+        auto scan = std::make_unique<DatScan>();
+        TCalibration cal;
+        CommandRun r;
+        try {
+            lit.lect_F1B(dir.file("run.par"), dir.file("run.F1B"), scan->p, scan->h, scan->d, cal);
+            r.ok = true;
+        } catch (const RawdatError& e) {
+            r.errors.push_back(e.what());
+        }
+        return r;
+    };
+    // Files of an earlier conversion of other scans.
+    spec.scans = 1;
+    writeText(dir.file("run.F1B"), makeF1b(spec));
+    ASSERT_TRUE(convert().ok);
+    spec.scans = 2;
+    writeText(dir.file("run.F1B"), makeF1b(spec));
+    // The FDT header (5 operations), two records in place (4 each), the FDT's rename (1), the
+    // CAL file (5).
+    EXPECT_EQ(failEachOperationOfACommand("F1B conversion", dir, convert, {"run.cal", "run.fdt"}), 19);
+}
+
+TEST(WriteFaults, AnFdtRecordIsWrittenWholeOrNotAtAll)
+{
+    // EcrScanFDT updates its file in place: a failure leaves the file as it was or with the whole
+    // record written, never a part of it, and names the file.
+    TempDir dir;
+    TLitdat lit;
+    auto scan = std::make_unique<DatScan>(datScan(1024, "C"));
+    scan->h.KChannels = 1;
+    scan->h.NbScans = 1;
+    const std::string path = dir.file("S.fdt");
+    lit.writeInitFDT(path, scan->h);
+    lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
+    const Image before = readBytes(path);
+    scan->d.fill(7);
+    lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
+    const Image written = readBytes(path);
+    int failures = 0;
+    for (int k = 1;; ++k) {
+        writeBytes(path, before);
+        try {
+            FailingOperation fail(k);
+            lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
+        } catch (const InOutError& e) {
+            ++failures;
+            EXPECT_EQ(std::string(e.what()), std::string(iotext::kDiskFull) + " (" + path + ")");
+            const Image after = readBytes(path);
+            EXPECT_TRUE(after == before || after == written) << "k = " << k;
+            continue;
+        }
+        break;
+    }
+    EXPECT_EQ(failures, 4); // open, write, flush, close
+    EXPECT_EQ(readBytes(path), written);
 }
 
 // ---- real faults ----

@@ -279,7 +279,7 @@ TEST(F1bConvert, RefusedBeforeAnyFileIsWritten)
     }
 }
 
-TEST(F1bConvert, MissingParameterFileLeavesTheFdtHeaderOnly)
+TEST(F1bConvert, MissingParameterFileWritesNothing)
 {
     Conversion run;
     test::writeText(run.f1b, makeF1b(F1bSpec{}));
@@ -290,8 +290,7 @@ TEST(F1bConvert, MissingParameterFileLeavesTheFdtHeaderOnly)
         EXPECT_EQ(e.text(), iotext::kNotFound);
         EXPECT_EQ(e.file(), run.dir.file("none.par"));
     }
-    EXPECT_EQ(test::readBytes(run.dir.file("run7.fdt")).size(), kFdtHeaderWritten);
-    EXPECT_FALSE(fs::exists(run.dir.file("run7.cal")));
+    EXPECT_EQ(test::listFolder(run.dir.path()), (std::vector<std::string>{"run7.F1B"}));
 }
 
 TEST(F1bConvert, MissingF1bFile)
