@@ -239,8 +239,16 @@ void TConversion::convertDat()
     const double start =
         static_cast<double>(static_cast<long double>(truncChecked((a1 + 10 * step) * 1000 + 0.5L, file, "start angle")) / 1000);
     const double stop = static_cast<double>(static_cast<long double>(angle[m - 1].value()) - 10 * step);
-    const int points =
-        lit_.constantstepTransform(static_cast<std::int16_t>(m), angle, start, stop, static_cast<double>(step), output, count);
+    const int points = [&] {
+        try {
+            return lit_.constantstepTransform(static_cast<std::int16_t>(m), angle, start, stop,
+                                              static_cast<double>(step), output, count);
+        } catch (const Refusal& e) {
+            if (!e.file().empty())
+                throw;
+            throw Refusal(file, e.what()); // the resampler knows no file: name the scan
+        }
+    }();
     if (points < 1)
         throw Refusal(file, "the calibrated range holds no point of the constant step; nothing converted");
 
