@@ -8,7 +8,7 @@
 #include "ulit_dat/dtb.h"
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/litdat.h"
-#include "ulit_dat/numtext.h"
+#include "ulit_dat/f1b_images.h"
 
 #include <cmath>
 #include <cstdio>
@@ -103,44 +103,6 @@ std::string dtbFile(std::uint16_t type, std::uint16_t entries)
     }
     w.u16(0xF1F1);
     return std::string(w.bytes().begin(), w.bytes().end());
-}
-
-// An F1B file of `scans` blocks of `n` channels (layout in ulit_dat/f1b.h), and its parameter
-// file of one line per scan.
-std::pair<std::string, std::string> f1bFiles(int n, int scans)
-{
-    auto field = [](std::string& line, std::size_t column, const std::string& text) {
-        if (line.size() < column - 1 + text.size())
-            line.resize(column - 1 + text.size(), ' ');
-        line.replace(column - 1, text.size(), text);
-    };
-    std::string f1b = "F1B title\n";
-    std::string params;
-    const int nl = (n + 5) / 10;
-    for (int k = 1; k <= scans; ++k) {
-        f1b += "12/03/2021 10:11:12 scan " + intText(k) + "\n";
-        f1b += "  SCAN" + intText(k) + "\n";
-        std::string l3;
-        field(l3, 2, fixedText(0.5 * k, 4, 12));
-        field(l3, 15, fixedText(60.0 + k, 2, 8));
-        if (k == 1) {
-            field(l3, 69, "1.540560");
-            field(l3, 78, "0.010000");
-        }
-        f1b += l3 + "\n" + fixedText(n, 0, 4) + "\n";
-        for (int i = 0; i < nl; ++i) {
-            std::string line;
-            for (int j = 1; j <= 10; ++j)
-                line += "  " + fixedText(1000 * k + 10 * i + j, 0, 8);
-            f1b += line + "\n";
-        }
-        f1b += "end\n";
-        std::string p = "scan " + intText(k);
-        for (std::size_t j = 0; j < 7; ++j)
-            field(p, 10 + 9 * j, fixedText(10.0 * k + static_cast<double>(j), 3, 8));
-        params += p + "\r\n";
-    }
-    return {params, f1b};
 }
 
 std::string bytesOf(const std::string& path)
@@ -278,8 +240,11 @@ int main(int argc, char** argv)
 
     // F1B: a short and a long scan, with their parameter files (harness.h: splitInput).
     for (auto [n, scans] : {std::pair{20, 2}, std::pair{1280, 1}}) {
-        const auto [params, f1b] = f1bFiles(n, scans);
-        w.put("f1b", "n" + std::to_string(n) + "-scans" + std::to_string(scans), fuzz::joinParts(params, f1b));
+        test::F1bSpec spec;
+        spec.n = n;
+        spec.scans = scans;
+        w.put("f1b", "n" + std::to_string(n) + "-scans" + std::to_string(scans),
+              fuzz::joinParts(test::makeParams(scans), test::makeF1b(spec)));
     }
 
     std::printf("%d seeds written to %s\n", w.count(), argv[1]);

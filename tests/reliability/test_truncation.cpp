@@ -6,6 +6,7 @@
 #include "reliability.h"
 
 #include "fmt_raw/raw.h"
+#include "fmt_raw/raw_images.h"
 #include "ulit_dat/errors.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +20,6 @@ using namespace rawdat::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-using Image = std::vector<std::uint8_t>;
 
 Image prefix(const Image& whole, std::size_t n) { return Image(whole.begin(), whole.begin() + static_cast<long>(n)); }
 
@@ -222,15 +221,30 @@ TEST(Truncation, TheDatCommandWritesNothingForACutDatFile)
 
 TEST(Truncation, TheDatCommandWritesNothingForACutCalFile)
 {
+    // Every prefix of a polynomial calibration; of a spline calibration (whose every prefix the
+    // reader's sweep above takes) the prefixes at the ends of its fields.
     TempDir dir;
     const std::string dat = writeDatWithCalibration(dir, 64);
-    const Image whole = readBytes(dir.file("C.CAL"));
-    ASSERT_TRUE(runDatCommand(dat).ok);
-    const FolderImage converted = folderImage(dir.path());
-    fs::remove(dir.file("S.RAW"));
-    fs::remove(dir.file("S.2CL"));
-    for (std::size_t n = 0; n < whole.size(); ++n) {
-        writeBytes(dir.file("C.CAL"), prefix(whole, n));
+    const Image spline = readBytes(dir.file("C.CAL"));
+    TCalibration poly;
+    poly.PolyCoef[1] = 5.0;
+    poly.PolyCoef[2] = 0.025;
+    TLitdat().Ecr_CAL(dir.file("C.CAL"), poly);
+    const Image polynomial = readBytes(dir.file("C.CAL"));
+    std::vector<std::pair<const Image*, std::size_t>> cuts;
+    for (std::size_t n = 0; n < polynomial.size(); ++n)
+        cuts.emplace_back(&polynomial, n);
+    for (std::size_t n : {0u, 1u, 2u, 10u, 14u, 103u, 104u, 105u, 106u, 107u, 108u, 115u, 116u, 2024u, 4169u, 4170u, 4171u})
+        cuts.emplace_back(&spline, n);
+
+    for (const Image* whole : {&polynomial, &spline}) {
+        writeBytes(dir.file("C.CAL"), *whole);
+        ASSERT_TRUE(runDatCommand(dat).ok);
+        fs::remove(dir.file("S.RAW"));
+        fs::remove(dir.file("S.2CL"));
+    }
+    for (const auto& [whole, n] : cuts) {
+        writeBytes(dir.file("C.CAL"), prefix(*whole, n));
         const FolderImage before = folderImage(dir.path());
         const CommandRun r = runDatCommand(dat);
         ASSERT_FALSE(r.ok) << n;
@@ -239,17 +253,20 @@ TEST(Truncation, TheDatCommandWritesNothingForACutCalFile)
             << n << ": " << r.errors[0];
         ASSERT_EQ(folderImage(dir.path()), before) << n;
     }
-    writeBytes(dir.file("C.CAL"), whole);
-    ASSERT_TRUE(runDatCommand(dat).ok);
-    EXPECT_EQ(folderImage(dir.path()), converted);
 }
 
 TEST(Truncation, TheRawCommandWritesNothingForACutRawFile)
 {
     TempDir raw2;
     sweepCommand("RAW2 file", raw2, writeRaw2(raw2, "S.RAW", 200), runRawCommand);
+    // A RAW1 file of 20 steps after a supplementary header (the instrument files' every prefix is
+    // in the reader's sweep above).
     TempDir raw1;
-    const std::string path = raw1.file("BT86.raw");
-    writeBytes(path, readBytes(std::string(RAWDAT_TESTDATA) + "/raw/BT86.raw"));
-    sweepCommand("RAW1 instrument file", raw1, path, runRawCommand);
+    Raw1Fields fields;
+    fields.extra = 16;
+    for (int i = 1; i <= 20; ++i)
+        fields.values.push_back(100.0f * static_cast<float>(i));
+    const std::string path = raw1.file("S.raw");
+    writeBytes(path, raw1Image(fields));
+    sweepCommand("RAW1 file", raw1, path, runRawCommand);
 }
