@@ -55,7 +55,8 @@ void checkWrittenPattern(const std::string& raw, const std::string& twoColumn, c
     for (int i = 1; i <= n; ++i)
         if (back.d[i] != static_cast<std::int32_t>(static_cast<float>((*state.Data)[i])))
             fault("the RAW file of the DAT command holds other counts than the converted pattern");
-    if (!sameBits(m.RangeInfo.Start, state.Raw.RangeInfo.Start) || !sameBits(m.RangeInfo.Step, state.Raw.RangeInfo.Step))
+    if (!sameBits(m.RangeInfo.Start, state.Raw.RangeInfo.Start) ||
+        !sameBits(m.RangeInfo.Step, state.Raw.RangeInfo.Step))
         fault("the RAW file of the DAT command holds another start or step than the conversion");
 }
 

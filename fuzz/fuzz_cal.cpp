@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (cal.KnotCount < 1 || cal.KnotCount > kMaxKnots)
             fault("Lect_CAL accepted a spline of " + std::to_string(cal.KnotCount) + " knots");
         for (int i = 1; i <= cal.KnotCount; ++i) {
-            for (double v : {cal.KnotPos[i], cal.KnotAngle[i], cal.SplineB[i], cal.SplineC[i], cal.SplineD[i]})
+            for (double v :
+                 {cal.KnotPos[i], cal.KnotAngle[i], cal.SplineB[i], cal.SplineC[i], cal.SplineD[i]})
                 if (!std::isfinite(v))
                     fault("Lect_CAL accepted a knot that is not finite");
             if (i > 1 && !(cal.KnotPos[i] > cal.KnotPos[i - 1]))

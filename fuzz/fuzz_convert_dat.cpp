@@ -3,8 +3,8 @@
 // The command ends either with both output files written and consistent with its state, or with a
 // RawdatError and no output file, no temporary file.
 #include "convert_ui.h"
-#include "harness.h"
 #include "fmt_raw/raw.h"
+#include "harness.h"
 
 #include <algorithm>
 #include <memory>

@@ -8,35 +8,22 @@ using namespace rawdat::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const ScanRecords marked = markedRecords();
     static ScanRecords scan;
     static ScanRecords back;
     const Scratch& scratch = freshScratch();
     const std::string path = scratch.write("in.DAT", data, size);
     TLitdat lit;
-    scan = marked;
-
-    bool opened = false;
-    if (!succeeds([&] { opened = lit.Lect_Dat(path, scan.h, scan.p, scan.d); })) {
-        if (!sameRecords(scan, marked))
-            fault("Lect_Dat failed and changed the records");
+    if (!readScan("Lect_Dat", scan, true, [&](ScanRecords& r) { return lit.Lect_Dat(path, r.h, r.p, r.d); }))
         return 0;
-    }
-    if (!opened)
-        fault("Lect_Dat returned false for a file that exists");
     const int n = scan.h.Size;
-    if (n < 0 || n > kDataCapacity)
-        fault("Lect_Dat gave Size " + std::to_string(n));
-    if (!sameCounts(scan.d, marked.d, n + 1, kDataCapacity))
-        fault("Lect_Dat changed counts beyond Size");
 
     // What was read is written again and read back the same.
     const std::string again = scratch.path("again.DAT");
     if (!succeeds([&] { lit.Ecr_DAT(again, scan.h, scan.p, scan.d); }))
         fault("Ecr_DAT refused what Lect_Dat read");
-    back = marked;
-    if (!succeeds([&] { opened = lit.Lect_Dat(again, back.h, back.p, back.d); }) || !opened)
-        fault("Lect_Dat failed on what Ecr_DAT wrote");
+    if (!readScan(std::string("Lect_Dat of what it wrote"), back, true,
+                  [&](ScanRecords& r) { return lit.Lect_Dat(again, r.h, r.p, r.d); }))
+        fault("Lect_Dat failed on what it wrote");
     const TScanHeader& a = scan.h;
     const TScanHeader& b = back.h;
     if (b.Size != n || !sameCounts(back.d, scan.d, 1, n))

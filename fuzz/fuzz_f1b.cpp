@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int16_t scans = scan.h.NbScans;
     bool read = false;
     back = ScanRecords{};
-    if (!succeeds([&] { read = lit.LoadScanFDT(scans, scratch.path("S.fdt"), true, back.p, back.h, back.d); }))
+    if (!succeeds(
+            [&] { read = lit.LoadScanFDT(scans, scratch.path("S.fdt"), true, back.p, back.h, back.d); }))
         fault("LoadScanFDT failed on the FDT file of lect_F1B");
     if (back.h.NbScans != scans || back.h.KChannels != scan.h.KChannels || read != (scans >= 1))
         fault("the FDT file of lect_F1B holds another header");

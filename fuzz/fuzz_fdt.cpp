@@ -33,17 +33,16 @@ bool load(TLitdat& lit, std::int32_t scan, const std::string& path, bool readHea
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const ScanRecords marked = markedRecords();
     static ScanRecords scan;
     static ScanRecords before;
     static ScanRecords back;
     const Scratch& scratch = freshScratch();
     const std::string path = scratch.write("in.fdt", data, size);
     TLitdat lit;
-    scan = marked;
+    scan = marked();
 
     bool read = false;
-    if (!load(lit, 1, path, true, scan, marked, read))
+    if (!load(lit, 1, path, true, scan, marked(), read))
         return 0;
     const TScanHeader& h = scan.h;
     if (h.KChannels < 0 || h.KChannels > kFdtMaxKChannels || h.Size != 1024 * h.KChannels)
@@ -73,11 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             lit.EcrScanFDT(1, again, scan.p, header, scan.d);
         }))
         fault("the FDT writers refused what LoadScanFDT read");
-    back = marked;
-    if (!load(lit, 1, again, true, back, marked, read) || !read)
+    back = marked();
+    if (!load(lit, 1, again, true, back, marked(), read) || !read)
         fault("LoadScanFDT failed on what the FDT writers wrote");
-    if (back.h.KChannels != h.KChannels || back.h.NbScans != 1 || !sameBits(back.h.Wavelength, h.Wavelength) ||
-        !sameScanFields(back.p, scan.p) || !sameCounts(back.d, scan.d, 1, kDataCapacity))
+    if (back.h.KChannels != h.KChannels || back.h.NbScans != 1 ||
+        !sameBits(back.h.Wavelength, h.Wavelength) || !sameScanFields(back.p, scan.p) ||
+        !sameCounts(back.d, scan.d, 1, kDataCapacity))
         fault("a scan changed through writeInitFDT, EcrScanFDT and LoadScanFDT");
     return 0;
 }

@@ -98,6 +98,12 @@ ScanRecords markedRecords()
     return r;
 }
 
+const ScanRecords& marked()
+{
+    static const ScanRecords records = markedRecords();
+    return records;
+}
+
 TCalibration markedCalibration()
 {
     TCalibration c;
@@ -140,8 +146,8 @@ bool sameParams(const TScanParams& a, const TScanParams& b)
 
 bool sameCalibration(const TCalibration& a, const TCalibration& b)
 {
-    if (!sameBits(a.CalWavelength, b.CalWavelength) || a.CalExtra != b.CalExtra || a.SplineFlag != b.SplineFlag ||
-        a.KnotCount != b.KnotCount)
+    if (!sameBits(a.CalWavelength, b.CalWavelength) || a.CalExtra != b.CalExtra ||
+        a.SplineFlag != b.SplineFlag || a.KnotCount != b.KnotCount)
         return false;
     for (int k = 1; k <= 11; ++k)
         if (!sameBits(a.PolyCoef[k], b.PolyCoef[k]))

@@ -58,8 +58,7 @@ const Scratch& freshScratch();
 
 // Runs f. True when it returned, false when it raised a RawdatError (a defined failure); any other
 // exception is a fault.
-template <class F>
-bool succeeds(F&& f)
+template <class F> bool succeeds(F&& f)
 {
     try {
         f();
@@ -74,8 +73,7 @@ bool succeeds(F&& f)
 }
 
 // Bitwise equality, so that two NaN with the same bits compare equal.
-template <class T>
-bool sameBits(const T& a, const T& b)
+template <class T> bool sameBits(const T& a, const T& b)
 {
     static_assert(std::is_trivially_copyable_v<T>);
     return std::memcmp(&a, &b, sizeof(T)) == 0;
@@ -92,6 +90,7 @@ struct ScanRecords {
 
 // Records filled with values that no reader produces, to see what a reader changed.
 ScanRecords markedRecords();
+const ScanRecords& marked(); // made once
 TCalibration markedCalibration();
 
 bool sameRecords(const ScanRecords& a, const ScanRecords& b);
@@ -100,6 +99,29 @@ bool sameParams(const TScanParams& a, const TScanParams& b);
 bool sameCalibration(const TCalibration& a, const TCalibration& b);
 // Entries from..to of two count blocks.
 bool sameCounts(const TData& a, const TData& b, int from, int to);
+
+// Runs a scan reader on `scan`, marked first; `read(scan)` returns the reader's Boolean. False when
+// the reader failed with a RawdatError, after checking that it changed nothing. When it returned:
+// it did not return false (the file exists), Size lies in 0..32767 and, with `onlyToSize`, no
+// count beyond Size changed.
+template <class Read> bool readScan(const std::string& reader, ScanRecords& scan, bool onlyToSize, Read read)
+{
+    scan = marked();
+    bool opened = false;
+    if (!succeeds([&] { opened = read(scan); })) {
+        if (!sameRecords(scan, marked()))
+            fault(reader + " failed and changed the records");
+        return false;
+    }
+    if (!opened)
+        fault(reader + " returned false for a file that exists");
+    const int n = scan.h.Size;
+    if (n < 0 || n > kDataCapacity)
+        fault(reader + " gave Size " + std::to_string(n));
+    if (onlyToSize && !sameCounts(scan.d, marked().d, n + 1, kDataCapacity))
+        fault(reader + " changed counts beyond Size");
+    return true;
+}
 
 // Splits an input into its first part (its length in the first two bytes, little-endian, cut to
 // what remains) and the rest: how a fuzzer that needs two files takes them from one input.

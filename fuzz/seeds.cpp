@@ -6,9 +6,9 @@
 #include "fmt_raw/raw.h"
 #include "ulit_dat/binio.h"
 #include "ulit_dat/dtb.h"
+#include "ulit_dat/f1b_images.h"
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/litdat.h"
-#include "ulit_dat/f1b_images.h"
 
 #include <cmath>
 #include <cstdio>
@@ -113,7 +113,10 @@ std::string bytesOf(const std::string& path)
 
 class SeedWriter {
 public:
-    explicit SeedWriter(fs::path out) : out_(std::move(out)), work_(out_ / ".work") { fs::create_directories(work_); }
+    explicit SeedWriter(fs::path out) : out_(std::move(out)), work_(out_ / ".work")
+    {
+        fs::create_directories(work_);
+    }
     ~SeedWriter() { fs::remove_all(work_); }
 
     // The bytes a writer makes, through a file in the work folder.
@@ -151,7 +154,8 @@ int main(int argc, char** argv)
     // DAT: no channels, a count that ends inside a block, whole blocks, a detector-sized scan.
     for (int size : {0, 37, 64, 1024}) {
         const auto s = scan(size, "C");
-        w.put("dat", "size" + std::to_string(size) + ".DAT", w.made([&](auto& p) { lit.Ecr_DAT(p, s->h, s->p, s->d); }));
+        w.put("dat", "size" + std::to_string(size) + ".DAT",
+              w.made([&](auto& p) { lit.Ecr_DAT(p, s->h, s->p, s->d); }));
     }
 
     // CAL: polynomial, short and full splines.
@@ -168,8 +172,8 @@ int main(int argc, char** argv)
         auto values = std::make_unique<TReal48Array>();
         for (int i = 1; i <= size; ++i)
             (*values)[i] = Real48::fromValue(s->d[i]);
-        const std::string txt =
-            w.made([&](auto& p) { lit.Ecr_TXT(p, s->h, s->p, *values, 10.0, 0.02, 10.0 + 0.02 * (size - 1)); });
+        const std::string txt = w.made(
+            [&](auto& p) { lit.Ecr_TXT(p, s->h, s->p, *values, 10.0, 0.02, 10.0 + 0.02 * (size - 1)); });
         w.put("txt", "points" + std::to_string(size) + ".TXT", txt);
         if (size == 12) {
             std::string lf;
@@ -207,8 +211,13 @@ int main(int argc, char** argv)
     }
 
     // DAT command: the CAL file's bytes, then the DAT file's (harness.h: splitInput).
-    struct Pair { const char* name; std::string cal; int size; };
-    const Pair pairs[] = {{"spline5-256", spline5, 256}, {"polynomial-128", poly, 128}, {"spline100-1024", spline100, 1024}};
+    struct Pair {
+        const char* name;
+        std::string cal;
+        int size;
+    };
+    const Pair pairs[] = {
+        {"spline5-256", spline5, 256}, {"polynomial-128", poly, 128}, {"spline100-1024", spline100, 1024}};
     for (const auto& pr : pairs) {
         const auto s = scan(pr.size, "C");
         const std::string dat = w.made([&](auto& p) { lit.Ecr_DAT(p, s->h, s->p, s->d); });

@@ -1,6 +1,8 @@
 #include "reliability.h"
 
 #include "fmt_raw/raw.h"
+#include "ulit_dat/errors.h"
+#include "ulit_dat/f1b_images.h"
 
 #include <memory>
 
@@ -49,10 +51,45 @@ std::string writeRaw2(const TempDir& dir, const std::string& name, int steps)
     return path;
 }
 
+std::string writeFdt(const TempDir& dir, const std::string& name)
+{
+    TLitdat lit;
+    auto scan = std::make_unique<DatScan>(datScan(1024, "C"));
+    scan->h.KChannels = 1;
+    scan->h.NbScans = 1;
+    const std::string path = dir.file(name);
+    lit.writeInitFDT(path, scan->h);
+    lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
+    return path;
+}
+
+void writeF1bFiles(const TempDir& dir, int n, int scans)
+{
+    F1bSpec spec;
+    spec.n = n;
+    spec.scans = scans;
+    writeText(dir.file("run.par"), makeParams(scans));
+    writeText(dir.file("run.F1B"), makeF1b(spec));
+}
+
+CommandRun runF1bConversion(const TempDir& dir)
+{
+    TLitdat lit;
+    auto scan = std::make_unique<DatScan>();
+    TCalibration cal;
+    CommandRun r;
+    try {
+        lit.lect_F1B(dir.file("run.par"), dir.file("run.F1B"), scan->p, scan->h, scan->d, cal);
+        r.ok = true;
+    } catch (const RawdatError& e) {
+        r.errors.push_back(e.what());
+    }
+    return r;
+}
+
 namespace {
 
-template <class Command>
-CommandRun runCommand(const std::string& path, bool overwrite, Command command)
+template <class Command> CommandRun runCommand(const std::string& path, bool overwrite, Command command)
 {
     TLitdat lit;
     TRawDatState state;

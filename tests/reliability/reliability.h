@@ -20,8 +20,7 @@ FolderImage folderImage(const std::filesystem::path& folder);
 std::vector<std::string> temporaries(const std::filesystem::path& folder);
 
 // The bytes a writer produces, through the file `name` of a scratch folder.
-template <class Write>
-std::vector<std::uint8_t> bytesWritten(const std::string& name, Write write)
+template <class Write> std::vector<std::uint8_t> bytesWritten(const std::string& name, Write write)
 {
     TempDir dir;
     const std::string path = dir.file(name);
@@ -33,6 +32,10 @@ std::vector<std::uint8_t> bytesWritten(const std::string& name, Write write)
 std::string writeDatWithCalibration(const TempDir& dir, int channels);
 // A RAW2 file written by Ecr_RAW of `steps` steps; returns its path.
 std::string writeRaw2(const TempDir& dir, const std::string& name, int steps);
+// An FDT file of one scan of 1024 channels; returns its path.
+std::string writeFdt(const TempDir& dir, const std::string& name);
+// run.F1B of `scans` scans of `n` channels and its parameter file run.par.
+void writeF1bFiles(const TempDir& dir, int n, int scans);
 
 // One command run with a fresh state, as the command-line converter runs it.
 struct CommandRun {
@@ -42,5 +45,7 @@ struct CommandRun {
 };
 CommandRun runDatCommand(const std::string& path, bool overwrite = true);
 CommandRun runRawCommand(const std::string& path, bool overwrite = true);
+// lect_F1B of run.par and run.F1B in `dir`.
+CommandRun runF1bConversion(const TempDir& dir);
 
 } // namespace rawdat::test

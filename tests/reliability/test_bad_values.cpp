@@ -65,7 +65,10 @@ void writeDatCase(const TempDir& dir, const DatCase& c)
 }
 
 // Channel `ch` of a DAT file (its block framing skipped) set to v.
-void putChannel(Image& dat, int ch, float v) { put<float>(dat, 1045 + 130 * ((ch - 1) / 32) + 1 + 4 * ((ch - 1) % 32), v); }
+void putChannel(Image& dat, int ch, float v)
+{
+    put<float>(dat, 1045 + 130 * ((ch - 1) / 32) + 1 + 4 * ((ch - 1) % 32), v);
+}
 
 std::function<std::string(const TempDir&)> dat(DatCase c)
 {
@@ -95,7 +98,8 @@ std::function<std::string(const TempDir&)> raw(const Image& image)
     };
 }
 
-Image raw2With(std::vector<float> values, const std::function<void(Raw2Range&)>& edit = [](Raw2Range&) {})
+Image raw2With(
+    std::vector<float> values, const std::function<void(Raw2Range&)>& edit = [](Raw2Range&) {})
 {
     Raw2Range r;
     r.values = std::move(values);
@@ -120,13 +124,7 @@ std::function<std::string(const TempDir&)> f1b(const F1bSpec& spec, std::optiona
 std::function<std::string(const TempDir&)> fdt(const std::function<void(Image&)>& edit)
 {
     return [edit](const TempDir& dir) {
-        TLitdat lit;
-        auto scan = std::make_unique<DatScan>(datScan(1024, "C"));
-        scan->h.KChannels = 1;
-        scan->h.NbScans = 1;
-        const std::string path = dir.file("x.fdt");
-        lit.writeInitFDT(path, scan->h);
-        lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
+        const std::string path = writeFdt(dir, "x.fdt");
         Image b = readBytes(path);
         edit(b);
         writeBytes(path, b);
@@ -200,48 +198,58 @@ std::vector<Row> rows()
     const char* eof = "Lecture au-delà de la fin de fichier";
     return {
         // ---- the DAT command ----
-        {"DAT count beyond Data", Via::DatCommand, dat({.editDat = [](Image& b) { put<std::uint16_t>(b, 2, 40000); }}),
-         Kind::Refusal, "{}/S.DAT: declares 40000 channels; at most 32767 can be read"},
+        {"DAT count beyond Data", Via::DatCommand,
+         dat({.editDat = [](Image& b) { put<std::uint16_t>(b, 2, 40000); }}), Kind::Refusal,
+         "{}/S.DAT: declares 40000 channels; at most 32767 can be read"},
         {"DAT NaN intensity", Via::DatCommand, dat({.editDat = [](Image& b) { putChannel(b, 5, kNaN); }}),
          Kind::Refusal, "{}/S.DAT: channel 5 holds an intensity that is not a finite 32-bit count (nan)"},
-        {"DAT infinite intensity", Via::DatCommand, dat({.editDat = [](Image& b) { putChannel(b, 40, -kInf); }}),
-         Kind::Refusal, "{}/S.DAT: channel 40 holds an intensity that is not a finite 32-bit count (-inf)"},
-        {"DAT intensity beyond int32", Via::DatCommand, dat({.editDat = [](Image& b) { putChannel(b, 7, 3e9f); }}),
-         Kind::Refusal, "{}/S.DAT: channel 7 holds an intensity that is not a finite 32-bit count (3000000000)"},
-        {"DAT cut in its counts", Via::DatCommand, dat({.editDat = [](Image& b) { b.resize(2000); }}), Kind::InOut,
-         std::string(eof) + " ({}/S.DAT, byte 1045)"},
-        {"CAL knots decreasing", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotPos[3] = 0.05; })),
-         Kind::Refusal,
-         "{}/C.CAL: knot positions of the spline calibration do not increase (knot 3 at 0.0500 after 0.0800)"},
-        {"CAL knot count 101", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotCount = 101; })),
-         Kind::Refusal, "{}/C.CAL: spline calibration with 101 knots; 1 to 100 expected"},
+        {"DAT infinite intensity", Via::DatCommand,
+         dat({.editDat = [](Image& b) { putChannel(b, 40, -kInf); }}), Kind::Refusal,
+         "{}/S.DAT: channel 40 holds an intensity that is not a finite 32-bit count (-inf)"},
+        {"DAT intensity beyond int32", Via::DatCommand,
+         dat({.editDat = [](Image& b) { putChannel(b, 7, 3e9f); }}), Kind::Refusal,
+         "{}/S.DAT: channel 7 holds an intensity that is not a finite 32-bit count (3000000000)"},
+        {"DAT cut in its counts", Via::DatCommand, dat({.editDat = [](Image& b) { b.resize(2000); }}),
+         Kind::InOut, std::string(eof) + " ({}/S.DAT, byte 1045)"},
+        {"CAL knots decreasing", Via::DatCommand,
+         dat(withCalibration([](TCalibration& c) { c.KnotPos[3] = 0.05; })), Kind::Refusal,
+         "{}/C.CAL: knot positions of the spline calibration do not increase (knot 3 at 0.0500 after "
+         "0.0800)"},
+        {"CAL knot count 101", Via::DatCommand,
+         dat(withCalibration([](TCalibration& c) { c.KnotCount = 101; })), Kind::Refusal,
+         "{}/C.CAL: spline calibration with 101 knots; 1 to 100 expected"},
         {"CAL knot count 0", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotCount = 0; })),
          Kind::Refusal, "{}/C.CAL: spline calibration with 0 knots; 1 to 100 expected"},
-        {"CAL NaN knot", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotAngle[2] = std::nan(""); })),
-         Kind::Refusal, "{}/C.CAL: knot 2 of the spline calibration holds a value that is not a finite number"},
+        {"CAL NaN knot", Via::DatCommand,
+         dat(withCalibration([](TCalibration& c) { c.KnotAngle[2] = std::nan(""); })), Kind::Refusal,
+         "{}/C.CAL: knot 2 of the spline calibration holds a value that is not a finite number"},
         {"CAL infinite coefficient", Via::DatCommand,
          dat(withCalibration([](TCalibration& c) { c.SplineD[4] = HUGE_VAL; })), Kind::Refusal,
          "{}/C.CAL: knot 4 of the spline calibration holds a value that is not a finite number"},
         // Knot values 1..100 are positions; values 101.. angle, b, c, d knot by knot. Running value
         // 237 (SplineB of knot 35) starts at 108 + 8 * 236 + 2 * 14 = 2024.
-        {"CAL cut in its knots", Via::DatCommand, dat({.editCal = [](Image& b) { b.resize(2030); }}), Kind::InOut,
-         std::string(eof) + " ({}/C.CAL, byte 2024)"},
+        {"CAL cut in its knots", Via::DatCommand, dat({.editCal = [](Image& b) { b.resize(2030); }}),
+         Kind::InOut, std::string(eof) + " ({}/C.CAL, byte 2024)"},
         {"no CAL file", Via::DatCommand, dat(std::move(noCal)), Kind::Refusal,
          "{}/S.DAT: no calibration: C.CAL was not found beside it and no calibration has been read before; "
          "nothing converted"},
-        {"one knot", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotCount = 1; })), Kind::Refusal,
+        {"one knot", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotCount = 1; })),
+         Kind::Refusal,
          "{}/S.DAT: the calibration C.CAL has fewer than two distinct knots; nothing converted"},
         // The step is rounded half up: Trunc(-0.02 * 1000 + 0.5) / 1000.
         {"angles falling", Via::DatCommand,
-         dat(withCalibration([](TCalibration& c) { c = lineCalibration(20, 260, 40.0, -0.02); })), Kind::Refusal,
+         dat(withCalibration([](TCalibration& c) { c = lineCalibration(20, 260, 40.0, -0.02); })),
+         Kind::Refusal,
          "{}/S.DAT: the calibration C.CAL gives a step of -0.019 degree (angles must grow with the channel); "
          "nothing converted"},
         {"step rounds to 0", Via::DatCommand,
-         dat(withCalibration([](TCalibration& c) { c = lineCalibration(20, 260, 10.0, 0.0004); })), Kind::Refusal,
+         dat(withCalibration([](TCalibration& c) { c = lineCalibration(20, 260, 10.0, 0.0004); })),
+         Kind::Refusal,
          "{}/S.DAT: the calibration C.CAL gives a step of 0.000 degree (angles must grow with the channel); "
          "nothing converted"},
         {"knots beyond the scan", Via::DatCommand,
-         dat(withCalibration([](TCalibration& c) { c = lineCalibration(2000, 3000, 10.0, 0.02); })), Kind::Refusal,
+         dat(withCalibration([](TCalibration& c) { c = lineCalibration(2000, 3000, 10.0, 0.02); })),
+         Kind::Refusal,
          "{}/S.DAT: the calibration C.CAL covers fewer than 5 of the scan's channels; nothing converted"},
         {"more points than Data", Via::DatCommand, dat(std::move(big)), Kind::Refusal,
          "{}/S.DAT: resampling from 10.038000 to 54.788600 by 0.001000 gives 44752 values; an output array "
@@ -250,8 +258,9 @@ std::vector<Row> rows()
          "{}/S.DAT: its wavelength does not fit the 4-byte real of a RAW file; nothing converted"},
 
         // ---- the RAW command ----
-        {"RAW2 count beyond Data", Via::RawCommand, raw(raw2With({1}, [](Raw2Range& r) { r.stepField = 40000; })),
-         Kind::Refusal, "{}/S.RAW: range 1 declares a negative step count (-25536)"},
+        {"RAW2 count beyond Data", Via::RawCommand,
+         raw(raw2With({1}, [](Raw2Range& r) { r.stepField = 40000; })), Kind::Refusal,
+         "{}/S.RAW: range 1 declares a negative step count (-25536)"},
         {"RAW1 count beyond Data", Via::RawCommand, raw(raw1Image(raw1Count)), Kind::Refusal,
          "{}/S.RAW: range 1 declares 40000 steps, more than the 32767 that Data holds"},
         {"RAW NaN intensity", Via::RawCommand, raw(raw2With({1, 2, kNaN})), Kind::Refusal,
@@ -264,21 +273,26 @@ std::vector<Row> rows()
          "{}/S.RAW: not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\""},
         {"RAW2 without a range", Via::RawCommand, raw(raw2Image({}, 0)), Kind::Refusal,
          "{}/S.RAW: declares no range (range count 0)"},
-        {"RAW2 header field 57", Via::RawCommand, raw(raw2With({1}, [](Raw2Range& r) { r.headerField = 57; })),
-         Kind::Refusal, "{}/S.RAW: range 1 declares a header of 57 bytes, shorter than the 58 bytes of its fields"},
-        {"RAW NaN start", Via::RawCommand, raw(raw2With({1}, [](Raw2Range& r) { r.start = kNaN; })), Kind::Refusal,
-         "{}/S.RAW: range 1: its start or step angle is not a finite number"},
+        {"RAW2 header field 57", Via::RawCommand,
+         raw(raw2With({1}, [](Raw2Range& r) { r.headerField = 57; })), Kind::Refusal,
+         "{}/S.RAW: range 1 declares a header of 57 bytes, shorter than the 58 bytes of its fields"},
+        {"RAW NaN start", Via::RawCommand, raw(raw2With({1}, [](Raw2Range& r) { r.start = kNaN; })),
+         Kind::Refusal, "{}/S.RAW: range 1: its start or step angle is not a finite number"},
         {"RAW1 start beyond a Single", Via::RawCommand, raw(raw1Image(raw1Start)), Kind::Float,
          "Débordement de virgule flottante"},
-        {"RAW cut in its counts", Via::RawCommand, raw(cut), Kind::InOut, std::string(eof) + " ({}/S.RAW, byte 314)"},
-        {"RAW zero step", Via::RawCommand, raw(raw2With({1, 2}, [](Raw2Range& r) { r.step = 0; })), Kind::Refusal,
-         "{}/S.TXT: the scan's step is 0 or its range is not finite; no points to write"},
-        {"RAW zero step, step-scan export", Via::ExportSteps, raw(raw2With({1, 2}, [](Raw2Range& r) { r.step = 0; })),
-         Kind::Refusal, "{}/S.stp: the scan's step is 0 or its range is not finite; no points to write"},
+        {"RAW cut in its counts", Via::RawCommand, raw(cut), Kind::InOut,
+         std::string(eof) + " ({}/S.RAW, byte 314)"},
+        {"RAW zero step", Via::RawCommand, raw(raw2With({1, 2}, [](Raw2Range& r) { r.step = 0; })),
+         Kind::Refusal, "{}/S.TXT: the scan's step is 0 or its range is not finite; no points to write"},
+        {"RAW zero step, step-scan export", Via::ExportSteps,
+         raw(raw2With({1, 2}, [](Raw2Range& r) { r.step = 0; })), Kind::Refusal,
+         "{}/S.stp: the scan's step is 0 or its range is not finite; no points to write"},
 
         // ---- the auxiliary formats ----
-        {"F1B channel count 1", Via::F1b, f1b(one, makeParams(3)), Kind::Refusal, "{}/run.F1B: channel count 1 is below 2"},
-        {"F1B value beyond a Single", Via::F1b, f1b(good, hugeTheta), Kind::Float, "Débordement de virgule flottante"},
+        {"F1B channel count 1", Via::F1b, f1b(one, makeParams(3)), Kind::Refusal,
+         "{}/run.F1B: channel count 1 is below 2"},
+        {"F1B value beyond a Single", Via::F1b, f1b(good, hugeTheta), Kind::Float,
+         "Débordement de virgule flottante"},
         {"F1B without its parameter file", Via::F1b, f1b(good, std::nullopt), Kind::InOut,
          "Fichier introuvable ({}/run.par)"},
         {"FDT KChannels 32", Via::Fdt, fdt([](Image& b) { b[0] = 32; }), Kind::Refusal,
@@ -319,7 +333,9 @@ std::optional<Failure> runInProcess(Via via, const std::string& path)
         switch (via) {
         case Via::DatCommand: conv.Bt_datClick(); break;
         case Via::RawCommand: conv.Bt_RAWClick(); break;
-        case Via::F1b: lit.lect_F1B(replaceExtension(path, "par"), path, scan->p, scan->h, scan->d, cal); break;
+        case Via::F1b:
+            lit.lect_F1B(replaceExtension(path, "par"), path, scan->p, scan->h, scan->d, cal);
+            break;
         case Via::Fdt:
         case Via::FdtRecord: lit.LoadScanFDT(1, path, true, scan->p, scan->h, scan->d); break;
         case Via::Dtb: {
@@ -363,7 +379,7 @@ CliRun runCli(const TempDir& scratch, const std::vector<std::string>& args)
 
 // The arguments of rawdat-convert for a case, and the lines it must print for `message`.
 std::optional<std::pair<std::vector<std::string>, std::string>> cliCase(Via via, const std::string& path,
-                                                                         const std::string& message)
+                                                                        const std::string& message)
 {
     const std::string line = (message.rfind(path + ": ", 0) == 0 ? message : path + ": " + message) + "\n";
     switch (via) {

@@ -21,7 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Image prefix(const Image& whole, std::size_t n) { return Image(whole.begin(), whole.begin() + static_cast<long>(n)); }
+Image prefix(const Image& whole, std::size_t n)
+{
+    return Image(whole.begin(), whole.begin() + static_cast<long>(n));
+}
 
 // What one read of a file gives, compared whole.
 struct ScanRead {
@@ -32,8 +35,8 @@ struct ScanRead {
     TCalibration c;
     bool operator==(const ScanRead& o) const
     {
-        return h == o.h && p == o.p && d == o.d && m.RangeInfo == o.m.RangeInfo && m.AnodeIndex == o.m.AnodeIndex &&
-               c == o.c;
+        return h == o.h && p == o.p && d == o.d && m.RangeInfo == o.m.RangeInfo &&
+               m.AnodeIndex == o.m.AnodeIndex && c == o.c;
     }
 };
 
@@ -67,7 +70,8 @@ SweepCounts sweep(const std::string& what, const std::string& path, const Image&
         *got = *marked;
         try {
             EXPECT_TRUE(read(path, *got)) << what << " cut at " << n;
-            EXPECT_TRUE(*got == *full) << what << " cut at " << n << " read something else than the whole file";
+            EXPECT_TRUE(*got == *full)
+                << what << " cut at " << n << " read something else than the whole file";
             ++counts.readWhole;
         } catch (const InOutError& e) {
             ++counts.failed;
@@ -169,7 +173,8 @@ TEST(Truncation, EveryPrefixOfATxtFileIsAShorterScan)
         // The last line may be cut: its count is the leading digits of the whole count, or 0.
         const std::string last = std::to_string(got->d[size]);
         const std::string wholeCount = std::to_string(scan->d[size]);
-        EXPECT_TRUE(got->d[size] == 0 || wholeCount.rfind(last, 0) == 0) << n << ": " << last << " of " << wholeCount;
+        EXPECT_TRUE(got->d[size] == 0 || wholeCount.rfind(last, 0) == 0)
+            << n << ": " << last << " of " << wholeCount;
     }
     EXPECT_EQ(got->h.Size, 12);
 }
@@ -202,7 +207,8 @@ void sweepCommand(const std::string& what, const TempDir& dir, const std::string
         } else {
             ++failed;
             ASSERT_EQ(r.errors.size(), 1u) << what << " cut at " << n;
-            EXPECT_EQ(r.errors[0].rfind(iotext::kEndOfFile, 0), 0u) << what << " cut at " << n << ": " << r.errors[0];
+            EXPECT_EQ(r.errors[0].rfind(iotext::kEndOfFile, 0), 0u)
+                << what << " cut at " << n << ": " << r.errors[0];
             EXPECT_NE(r.errors[0].find(input), std::string::npos) << r.errors[0];
         }
         ASSERT_EQ(folderImage(dir.path()), expected) << what << " cut at " << n;
@@ -234,7 +240,8 @@ TEST(Truncation, TheDatCommandWritesNothingForACutCalFile)
     std::vector<std::pair<const Image*, std::size_t>> cuts;
     for (std::size_t n = 0; n < polynomial.size(); ++n)
         cuts.emplace_back(&polynomial, n);
-    for (std::size_t n : {0u, 1u, 2u, 10u, 14u, 103u, 104u, 105u, 106u, 107u, 108u, 115u, 116u, 2024u, 4169u, 4170u, 4171u})
+    for (std::size_t n :
+         {0u, 1u, 2u, 10u, 14u, 103u, 104u, 105u, 106u, 107u, 108u, 115u, 116u, 2024u, 4169u, 4170u, 4171u})
         cuts.emplace_back(&spline, n);
 
     for (const Image* whole : {&polynomial, &spline}) {
@@ -249,7 +256,8 @@ TEST(Truncation, TheDatCommandWritesNothingForACutCalFile)
         const CommandRun r = runDatCommand(dat);
         ASSERT_FALSE(r.ok) << n;
         ASSERT_EQ(r.errors.size(), 1u) << n;
-        EXPECT_EQ(r.errors[0].rfind(std::string(iotext::kEndOfFile) + " (" + dir.file("C.CAL") + ", byte ", 0), 0u)
+        EXPECT_EQ(
+            r.errors[0].rfind(std::string(iotext::kEndOfFile) + " (" + dir.file("C.CAL") + ", byte ", 0), 0u)
             << n << ": " << r.errors[0];
         ASSERT_EQ(folderImage(dir.path()), before) << n;
     }

@@ -4,7 +4,6 @@
 // the error names the file. Then real faults: a read-only folder or file, an output path that is a
 // folder, a full disk, a name longer than the system allows.
 #include "reliability.h"
-#include "ulit_dat/f1b_images.h"
 
 #include "fmt_raw/raw.h"
 #include "ulit_dat/errors.h"
@@ -90,7 +89,8 @@ std::vector<WriterRow> writers()
 
 // Runs `write` with k = 1, 2, ... until it succeeds, checking every failure; returns the number
 // of failures.
-int failEachOperation(const std::string& what, const TempDir& dir, const std::string& path, const Writer& write)
+int failEachOperation(const std::string& what, const TempDir& dir, const std::string& path,
+                      const Writer& write)
 {
     const FolderImage before = folderImage(dir.path());
     for (int k = 1; k < 100; ++k) {
@@ -148,7 +148,8 @@ namespace {
 // A command over its input in `dir`, run with k = 1, 2, ... until it succeeds. After each failure
 // the error names one of the outputs, that output is as it was, the other is as it was or whole
 // (as the successful run writes it), and no temporary is left. Returns the number of failures.
-int failEachOperationOfACommand(const std::string& what, const TempDir& dir, const std::function<CommandRun()>& run,
+int failEachOperationOfACommand(const std::string& what, const TempDir& dir,
+                                const std::function<CommandRun()>& run,
                                 const std::vector<std::string>& outputs)
 {
     const FolderImage before = folderImage(dir.path());
@@ -182,10 +183,12 @@ int failEachOperationOfACommand(const std::string& what, const TempDir& dir, con
         for (const auto& out : outputs) {
             if (r.errors[0] == std::string(iotext::kDiskFull) + " (" + dir.file(out) + ")") {
                 ++named;
-                EXPECT_EQ(after.at(out), before.at(out)) << what << ", k = " << k << ": " << out << " changed";
+                EXPECT_EQ(after.at(out), before.at(out))
+                    << what << ", k = " << k << ": " << out << " changed";
             } else {
                 EXPECT_TRUE(after.at(out) == before.at(out) || after.at(out) == converted.at(out))
-                    << what << ", k = " << k << ": " << out << " is neither the previous file nor the new one";
+                    << what << ", k = " << k << ": " << out
+                    << " is neither the previous file nor the new one";
             }
         }
         EXPECT_EQ(named, 1) << what << ", k = " << k << ": " << r.errors[0];
@@ -212,7 +215,8 @@ TEST(WriteFaults, TheDatCommandAtEachFailingOperation)
     ASSERT_TRUE(runDatCommand(dat).ok);
     writeDatWithCalibration(dir, 300);
     // Two files of five operations each.
-    EXPECT_EQ(failEachOperationOfACommand("DAT command", dir, [&] { return runDatCommand(dat); }, {"S.2CL", "S.RAW"}),
+    EXPECT_EQ(failEachOperationOfACommand("DAT command", dir, [&] { return runDatCommand(dat); },
+                                          {"S.2CL", "S.RAW"}),
               10);
 }
 
@@ -222,40 +226,22 @@ TEST(WriteFaults, TheRawCommandAtEachFailingOperation)
     const std::string raw = writeRaw2(dir, "S.RAW", 150);
     ASSERT_TRUE(runRawCommand(raw).ok);
     writeRaw2(dir, "S.RAW", 400);
-    EXPECT_EQ(failEachOperationOfACommand("RAW command", dir, [&] { return runRawCommand(raw); }, {"S.2CL", "S.TXT"}),
+    EXPECT_EQ(failEachOperationOfACommand("RAW command", dir, [&] { return runRawCommand(raw); },
+                                          {"S.2CL", "S.TXT"}),
               10);
 }
 
 TEST(WriteFaults, TheF1bConversionAtEachFailingOperation)
 {
     TempDir dir;
-    F1bSpec spec;
-    spec.n = 100;
-    spec.scans = 2;
-    writeText(dir.file("run.par"), makeParams(2));
-    writeText(dir.file("run.F1B"), makeF1b(spec));
-    const auto convert = [&] {
-        TLitdat lit;
-        auto scan = std::make_unique<DatScan>();
-        TCalibration cal;
-        CommandRun r;
-        try {
-            lit.lect_F1B(dir.file("run.par"), dir.file("run.F1B"), scan->p, scan->h, scan->d, cal);
-            r.ok = true;
-        } catch (const RawdatError& e) {
-            r.errors.push_back(e.what());
-        }
-        return r;
-    };
-    // Files of an earlier conversion of other scans.
-    spec.scans = 1;
-    writeText(dir.file("run.F1B"), makeF1b(spec));
-    ASSERT_TRUE(convert().ok);
-    spec.scans = 2;
-    writeText(dir.file("run.F1B"), makeF1b(spec));
+    writeF1bFiles(dir, 100, 1); // files of an earlier conversion of other scans
+    ASSERT_TRUE(runF1bConversion(dir).ok);
+    writeF1bFiles(dir, 100, 2);
     // The FDT header (5 operations), two records in place (4 each), the FDT's rename (1), the
     // CAL file (5).
-    EXPECT_EQ(failEachOperationOfACommand("F1B conversion", dir, convert, {"run.cal", "run.fdt"}), 19);
+    EXPECT_EQ(failEachOperationOfACommand("F1B conversion", dir, [&] { return runF1bConversion(dir); },
+                                          {"run.cal", "run.fdt"}),
+              19);
 }
 
 TEST(WriteFaults, AnFdtRecordIsWrittenWholeOrNotAtAll)
@@ -264,13 +250,11 @@ TEST(WriteFaults, AnFdtRecordIsWrittenWholeOrNotAtAll)
     // record written, never a part of it, and names the file.
     TempDir dir;
     TLitdat lit;
+    const std::string path = writeFdt(dir, "S.fdt");
+    const Image before = readBytes(path);
     auto scan = std::make_unique<DatScan>(datScan(1024, "C"));
     scan->h.KChannels = 1;
     scan->h.NbScans = 1;
-    const std::string path = dir.file("S.fdt");
-    lit.writeInitFDT(path, scan->h);
-    lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
-    const Image before = readBytes(path);
     scan->d.fill(7);
     lit.EcrScanFDT(1, path, scan->p, scan->h, scan->d);
     const Image written = readBytes(path);
@@ -299,7 +283,8 @@ namespace {
 
 // Every writer against a target that cannot be written: each fails with `text` naming the target,
 // and the folder is as it was.
-void everyWriterFails(const TempDir& dir, const char* text, const std::function<std::string(const WriterRow&)>& target)
+void everyWriterFails(const TempDir& dir, const char* text,
+                      const std::function<std::string(const WriterRow&)>& target)
 {
     for (const WriterRow& w : writers()) {
         const std::string path = target(w);
@@ -370,7 +355,8 @@ TEST(WriteFaults, ANameOfExactlyTheLongestLengthIsWritten)
     const long nameMax = ::pathconf(dir.path().c_str(), _PC_NAME_MAX);
     for (const WriterRow& w : writers()) {
         const std::string name = w.name;
-        const std::string path = dir.file(std::string(static_cast<std::size_t>(nameMax) - name.size(), 'x') + name);
+        const std::string path =
+            dir.file(std::string(static_cast<std::size_t>(nameMax) - name.size(), 'x') + name);
         EXPECT_NO_THROW(w.write(path)) << w.what;
         EXPECT_EQ(fs::file_size(path), bytesWritten(w.name, w.write).size()) << w.what;
         EXPECT_TRUE(temporaries(dir.path()).empty()) << w.what;
@@ -386,7 +372,8 @@ TEST(WriteFaults, TheDatCommandConvertsAFileOfTheLongestName)
     fs::rename(dat, dir.file(base + ".DAT"));
     const CommandRun r = runDatCommand(dir.file(base + ".DAT"));
     EXPECT_TRUE(r.ok) << (r.errors.empty() ? "" : r.errors[0]);
-    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"C.CAL", base + ".2CL", base + ".DAT", base + ".RAW"}));
+    EXPECT_EQ(listFolder(dir.path()),
+              (std::vector<std::string>{"C.CAL", base + ".2CL", base + ".DAT", base + ".RAW"}));
 }
 
 namespace {
@@ -475,6 +462,7 @@ TEST(WriteFaults, AFullDiskOnASmallTmpfs)
     const CommandRun r = runDatCommand(dat);
     ASSERT_FALSE(r.ok);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0].rfind(std::string(iotext::kDiskFull) + " (" + disk.dir().file("S."), 0), 0u) << r.errors[0];
+    EXPECT_EQ(r.errors[0].rfind(std::string(iotext::kDiskFull) + " (" + disk.dir().file("S."), 0), 0u)
+        << r.errors[0];
     EXPECT_TRUE(temporaries(disk.dir().path()).empty());
 }
