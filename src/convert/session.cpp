@@ -145,10 +145,11 @@ bool TConversion::loadDat(const std::string& path)
     }
     h.NbScans = 1;
 
-    // The calibration's base name: the first nine characters of CalName's area without spaces.
+    // The calibration's base name: the first nine characters of CalName's area without spaces
+    // (and without zero bytes, which no file name holds).
     std::string base;
     for (char c : h.CalName.area().substr(0, 9))
-        if (c != ' ')
+        if (c != ' ' && c != '\0')
             base += c;
     s_.CalFileName = base + ".CAL";
     // The calibration lies beside the DAT file; files from the instrument's computer often differ

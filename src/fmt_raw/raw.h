@@ -30,12 +30,16 @@ struct RawModule {
     std::int16_t AnodeIndex = 0; // row of AnodeTable chosen by the last Ecr_RAW; 0 = none
 };
 
-// Reads a RAW2 or RAW1 file into Header, Params, M.RangeInfo and Data. Failures raise errors.
+// Reads a RAW2 or RAW1 file into Header, Params, M.RangeInfo and Data. The whole file is checked
+// first: a file that does not open or ends too soon (InOutError), a file of another kind, a step
+// count beyond Data or an intensity that is no 32-bit count (Refusal) leave every record as it was.
 void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TScanParams& Params,
               TData& Data);
-// Writes one RAW2 file of one range from Header, M.RangeInfo (Start, Step) and Data 1..Size.
+// Writes one RAW2 file of one range from Header, M.RangeInfo (Start, Step) and Data 1..Size, and
+// sets M.AnodeIndex (0 when no row matches the wavelength). A Size beyond Data is refused.
 void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data);
-// "12/03/98 14:25:36" -> "  12-Mar-98 1 " (the writer keeps the first 11 characters).
+// "12/03/98 14:25:36" -> "  12-Mar-98 1 " (the writer keeps the first 11 characters); an empty
+// text gives an empty result (a date field of zero bytes).
 std::string Conv_Date(std::string_view Text);
 
 } // namespace rawdat

@@ -121,8 +121,10 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
     if (isReadOnlyFile(target))
         fail(EACCES, path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const std::string tempName = "." + target.filename().string() + ".tmp" +
-                                 std::to_string(++gTempCounter);
+    std::string tempName = ".";
+    tempName += target.filename().string();
+    tempName += ".tmp";
+    tempName += std::to_string(++gTempCounter);
     const fs::path temp = folder / tempName;
 
     if (injectedFault())

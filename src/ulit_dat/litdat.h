@@ -14,7 +14,7 @@
 
 namespace rawdat {
 
-// a raised to the whole-number power b, with its own rule at a = 0 (see calib.cpp).
+// a raised to the whole-number power b, with its own rule at a = 0 (see resample.cpp).
 double Puissance(double a, double b);
 
 class TLitdat {
