@@ -1,6 +1,9 @@
 #include "mainform/chart.h"
 
 #include <QPainter>
+#include <QPaintEvent>
+
+#include <algorithm>
 
 namespace rawdat {
 
@@ -46,17 +49,43 @@ void CrossChart::updateStrips(QPoint p)
 
 void CrossChart::paintEvent(QPaintEvent* event)
 {
-    QCustomPlot::paintEvent(event);
-    if (crosses_.isEmpty())
-        return;
+    const QRegion region = event->region();
+    if (region.rectCount() <= 1 || !qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF())) {
+        QCustomPlot::paintEvent(event); // also rebuilds the buffers for a new pixel ratio
+    } else {
+        // The strips of a cross: each is copied from the cached buffers under its own
+        // rectangular clip, which the raster engine copies row by row; the region as one clip
+        // would be blended span by span.
+        QCPPainter painter(this);
+        for (const QRect& r : region) {
+            painter.setClipRect(r);
+            if (mBackgroundBrush.style() != Qt::NoBrush)
+                painter.fillRect(mViewport, mBackgroundBrush);
+            drawBackground(&painter);
+            for (const auto& buffer : std::as_const(mPaintBuffers))
+                buffer->draw(&painter);
+        }
+    }
+    if (!crosses_.isEmpty())
+        paintCrosses();
+}
+
+void CrossChart::paintCrosses()
+{
+    // The raster engine hands a fill of more than about a hundred rows to its thread pool, which
+    // costs far more than it saves on a one-pixel line: the vertical line goes in short pieces.
+    constexpr int kRowsPerFill = 64;
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Difference);
     const QRect r = plotRect();
     // Two separate inversions, as two pen strokes: where the lines cross, the pixel is inverted
     // twice and keeps its colour.
     for (const QPoint& p : std::as_const(crosses_)) {
+        if (!r.contains(p)) // the rectangle moved under it; the next move takes it away
+            continue;
         painter.fillRect(QRect(r.left(), p.y(), r.width(), 1), Qt::white);
-        painter.fillRect(QRect(p.x(), r.top(), 1, r.height()), Qt::white);
+        for (int top = r.top(); top < r.top() + r.height(); top += kRowsPerFill)
+            painter.fillRect(QRect(p.x(), top, 1, std::min(kRowsPerFill, r.top() + r.height() - top)), Qt::white);
     }
 }
 

@@ -43,6 +43,7 @@ protected:
 
 private:
     void updateStrips(QPoint p);
+    void paintCrosses();
 
     QCPGraph* series_ = nullptr;
     QList<QPoint> crosses_;

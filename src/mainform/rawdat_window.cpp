@@ -1,6 +1,7 @@
 #include "mainform/rawdat_window.h"
 
 #include "mainform/cp1252.h"
+#include "mainform/status_panel.h"
 #include "ulit_dat/numtext.h"
 
 #include <QDir>
@@ -31,7 +32,6 @@ constexpr QPoint kWindowPos(204, 114);
 constexpr QSize kWindowSize(799, 521); // outer size, frame included
 constexpr int kToolBarHeight = 73;
 constexpr int kStatusBarHeight = 19;
-const QString kErrorTitle = QStringLiteral("rawdat");
 
 QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent, QRect geometry)
 {
@@ -74,17 +74,6 @@ void TRawDat::buildControls()
     setFont(font);
     setAcceptDrops(true);
 
-    OpenDAT = new QFileDialog(this, QString(), QString(), QStringLiteral("(DAT file) (*.DAT)"));
-    OpenRAW = new QFileDialog(this, QString(), QString(), QStringLiteral("(RAW file) (*.RAW)"));
-    OpenDAT->setObjectName(QStringLiteral("OpenDAT"));
-    OpenRAW->setObjectName(QStringLiteral("OpenRAW"));
-    OpenDAT->setDefaultSuffix(QStringLiteral("DAT"));
-    OpenRAW->setDefaultSuffix(QStringLiteral("RAW"));
-    for (QFileDialog* d : {OpenDAT, OpenRAW}) {
-        d->setAcceptMode(QFileDialog::AcceptOpen);
-        d->setFileMode(QFileDialog::AnyFile); // the file need not exist
-    }
-
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));
     auto* layout = new QVBoxLayout(client);
@@ -125,11 +114,9 @@ void TRawDat::buildControls()
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setFixedHeight(kStatusBarHeight);
-    StatusPanel = new QLabel(QStringLiteral("Cursor :"));
-    StatusPanel->setObjectName(QStringLiteral("StatusPanel1"));
-    StatusPanel->setTextFormat(Qt::PlainText);
-    StatusPanel->setMinimumWidth(50);
-    StatusBar1->addWidget(StatusPanel, 1); // the only panel reaches the right edge
+    StatusPanel1 = new StatusPanel(QStringLiteral("Cursor :"), 50);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusBar1->addWidget(StatusPanel1, 1); // the only panel reaches the right edge
     setStatusBar(StatusBar1);
 
     move(kWindowPos);
@@ -196,6 +183,8 @@ void TRawDat::runCommand(bool (TConversion::*command)())
     if (plotPending_) // cleared, and the command ended before the points were shown
         showPlot();
     busy_ = false;
+    if (!dropQueue_.isEmpty()) // files dropped while it ran
+        QTimer::singleShot(0, this, &TRawDat::processDropQueue);
 }
 
 std::optional<std::string> TRawDat::chooseFile(FileKind kind)
@@ -216,10 +205,21 @@ std::optional<std::string> TRawDat::chooseFile(FileKind kind)
     return QFile::encodeName(info.absoluteFilePath()).toStdString();
 }
 
+std::unique_ptr<QFileDialog> TRawDat::makeOpenDialog(FileKind kind)
+{
+    const bool dat = kind == FileKind::Dat;
+    auto d = std::make_unique<QFileDialog>(this, QString(), QDir::currentPath(),
+                                           dat ? QStringLiteral("(DAT file) (*.DAT)") : QStringLiteral("(RAW file) (*.RAW)"));
+    d->setObjectName(dat ? QStringLiteral("OpenDAT") : QStringLiteral("OpenRAW"));
+    d->setDefaultSuffix(dat ? QStringLiteral("DAT") : QStringLiteral("RAW"));
+    d->setAcceptMode(QFileDialog::AcceptOpen);
+    d->setFileMode(QFileDialog::AnyFile); // the file need not exist
+    return d;
+}
+
 std::optional<QString> TRawDat::showOpenDialog(FileKind kind)
 {
-    QFileDialog* dialog = kind == FileKind::Dat ? OpenDAT : OpenRAW;
-    dialog->setDirectory(QDir::currentPath());
+    const auto dialog = makeOpenDialog(kind);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
     return dialog->selectedFiles().constFirst();
@@ -251,7 +251,7 @@ bool TRawDat::askOverwrite(const std::string&)
 
 void TRawDat::reportError(const std::string& message)
 {
-    QMessageBox box(QMessageBox::Critical, kErrorTitle, messageText(message), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("rawdat"), messageText(message), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
 }
@@ -287,7 +287,7 @@ void TRawDat::Chart1MouseMove(int X, int Y)
 {
     const double x = Chart1->xAxis->pixelToCoord(X);
     const double y = Chart1->yAxis->pixelToCoord(Y);
-    StatusPanel->setText(QString::fromStdString("Cursor : (" + fixedText(x, 3, 5) + "/" + fixedText(y, 4, 5) + ")"));
+    StatusPanel1->setText(QString::fromStdString("Cursor : (" + fixedText(x, 3, 5) + "/" + fixedText(y, 4, 5) + ")"));
 
     const QRect r = Chart1->plotRect();
     const bool inside = r.left() <= X && X < r.left() + r.width() && r.top() <= Y && Y < r.top() + r.height();
@@ -375,16 +375,10 @@ FileKind TRawDat::kindOfFile(const QString& path)
     return path.endsWith(QStringLiteral(".raw"), Qt::CaseInsensitive) ? FileKind::Raw : FileKind::Dat;
 }
 
-void TRawDat::convertFiles(const QStringList& paths)
-{
-    dropQueue_.append(paths);
-    processDropQueue();
-}
-
 void TRawDat::processDropQueue()
 {
     if (busy_)
-        return; // the running command's caller goes on with the queue
+        return; // the running command schedules the queue when it ends
     while (!dropQueue_.isEmpty()) {
         const QString path = dropQueue_.takeFirst();
         given_ = path;

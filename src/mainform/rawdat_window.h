@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QFileDialog;
@@ -21,6 +22,8 @@ class QPushButton;
 class QStatusBar;
 
 namespace rawdat {
+
+class StatusPanel;
 
 class TRawDat : public QMainWindow, private ConversionUi {
     Q_OBJECT
@@ -34,9 +37,14 @@ public:
     explicit TRawDat(QWidget* parent = nullptr);
     ~TRawDat() override;
 
-    // Replaces the open dialogs OpenDAT and OpenRAW (tests, drops); an empty function restores them.
+    // Replace the open dialogs OpenDAT and OpenRAW, and the save dialog of the plot's picture;
+    // an empty function restores the dialog.
     void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
     void setSaveChooser(SaveChooser chooser) { saveChooser_ = std::move(chooser); }
+    // The open dialog of a command, OpenDAT or OpenRAW, in the current folder. Made for one use:
+    // a dialog kept between uses keeps its file-name completer, whose popup can still open after
+    // the dialog has closed.
+    std::unique_ptr<QFileDialog> makeOpenDialog(FileKind kind);
 
     const TRawDatState& state() const { return state_; }
     CrossChart* chart() const { return Chart1; }
@@ -44,10 +52,8 @@ public:
     int lastY() const { return LastY; }
     bool crossShown() const { return CrossShown; }
 
-    // Runs the command that fits each file, in order: RAW files (they begin with "RAW", or end
-    // in .RAW when too short to tell) through the RAW command, everything else through the DAT
-    // command.
-    void convertFiles(const QStringList& paths);
+    // The command a dropped file goes to: RAW for a file that begins with "RAW" (or, when it is
+    // too short to tell or cannot be read, whose name ends in .RAW), DAT for any other.
     static FileKind kindOfFile(const QString& path);
     // Saves the plot as PNG, or as PDF when the name ends in .pdf; false when it could not be written.
     bool savePicture(const QString& path);
@@ -85,11 +91,10 @@ private:
     void showPlot();
     void pointerLeftChart();
     void chartContextMenu(const QPoint& pos);
+    // Runs the dropped files' commands, one after the other.
     void processDropQueue();
 
-    // Controls, in the order of the window's fields.
-    QFileDialog* OpenDAT = nullptr;
-    QFileDialog* OpenRAW = nullptr;
+    // Controls, in the order of the window's fields; the open dialogs are made for each use.
     CrossChart* Chart1 = nullptr;
     QCPGraph* Series1 = nullptr;
     QWidget* ToolBar1 = nullptr;
@@ -101,7 +106,7 @@ private:
     QLabel* Lb_raw = nullptr;
     QPlainTextEdit* Mem = nullptr;
     QStatusBar* StatusBar1 = nullptr;
-    QLabel* StatusPanel = nullptr;
+    StatusPanel* StatusPanel1 = nullptr;
 
     // The cross of the plot.
     qint32 LastX = 0;

@@ -1,6 +1,7 @@
 // The window on a real X server: convert the sample, put the pointer over the plot and keep a
 // screenshot of the screen's pixels as build/artifacts/window.png.
 #include "mainform/rawdat_window.h"
+#include "mainform/status_panel.h"
 #include "testutil.h"
 #include "window_files.h"
 
@@ -55,7 +56,7 @@ void TestScreenshot::windowAfterConvertingTheSample()
     QCursor::setPos(w.chart()->mapToGlobal(target));
     QTRY_VERIFY(w.crossShown());
     QCOMPARE(QPoint(w.lastX(), w.lastY()), target);
-    QVERIFY(w.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text().startsWith(QStringLiteral("Cursor : (")));
+    QVERIFY(w.findChild<StatusPanel*>(QStringLiteral("StatusPanel1"))->text().startsWith(QStringLiteral("Cursor : (")));
     QTest::qWait(300);
 
     const QRect frame = w.frameGeometry();

@@ -2,6 +2,7 @@
 // answers to its message boxes, mouse moves and double-clicks over the plot, dropped files.
 #include "mainform/cp1252.h"
 #include "mainform/rawdat_window.h"
+#include "mainform/status_panel.h"
 #include "testutil.h"
 #include "ulit_dat/litdat.h"
 #include "window_files.h"
@@ -60,7 +61,7 @@ struct Window {
     }
     QStringList memo() const { return child<QPlainTextEdit>("Mem")->toPlainText().split(QLatin1Char('\n')); }
     QString label(const char* name) const { return child<QLabel>(name)->text(); }
-    QString status() const { return child<QLabel>("StatusPanel1")->text(); }
+    QString status() const { return child<StatusPanel>("StatusPanel1")->text(); }
     CrossChart* chart() const { return w->chart(); }
     int points() const { return chart()->series()->data()->size(); }
     // Clicks a command button with `path` as the chosen file.
@@ -152,6 +153,7 @@ private slots:
     void datCommandWithoutCalibration();
     void datCommandCancelledChangesNothing();
     void datFileNotOpened();
+    void throughTheOpenDialog();
     void memoGrowsOverRuns();
 
     // ---- the RAW command ----
@@ -176,6 +178,8 @@ private slots:
     void crossErasedOnLeaving();
     void mouseMoveRepaintsOnlyStrips();
     void noStrayCrossAfterReplot();
+    void gestures_data();
+    void gestures();
     void doubleClickScales_data();
     void doubleClickScales();
 
@@ -183,6 +187,7 @@ private slots:
     void kindOfDroppedFile_data();
     void kindOfDroppedFile();
     void droppedFilesRunTheirCommands();
+    void fileDroppedDuringACommandRunsAfterIt();
     void dragEnterTakesOnlyFiles();
     void savesPictures();
     void contextMenuSavesPicture();
@@ -253,7 +258,7 @@ void TestWindow::startState()
     QCOMPARE(win.memo(), QStringList{QStringLiteral("Mem")});
     QVERIFY(!win.child<QPlainTextEdit>("Mem")->isReadOnly());
     QCOMPARE(win.status(), QStringLiteral("Cursor :"));
-    QVERIFY(win.child<QLabel>("StatusPanel1")->width() >= 50);
+    QVERIFY(win.child<StatusPanel>("StatusPanel1")->width() >= 50);
     QCOMPARE(win.child<QWidget>("Panel1")->property("caption").toString(), QStringLiteral(" "));
     QCOMPARE(win.points(), 0);
     QVERIFY(!win.w->state().Data);
@@ -267,9 +272,10 @@ void TestWindow::startState()
     QCOMPARE(mem->toPlainText(), QStringLiteral("Memx"));
 
     // The open dialogs: filters and default extensions.
-    auto* openDat = win.w->findChild<QFileDialog*>(QStringLiteral("OpenDAT"));
-    auto* openRaw = win.w->findChild<QFileDialog*>(QStringLiteral("OpenRAW"));
-    QVERIFY(openDat && openRaw);
+    const auto openDat = win.w->makeOpenDialog(FileKind::Dat);
+    const auto openRaw = win.w->makeOpenDialog(FileKind::Raw);
+    QCOMPARE(openDat->objectName(), QStringLiteral("OpenDAT"));
+    QCOMPARE(openRaw->objectName(), QStringLiteral("OpenRAW"));
     QCOMPARE(openDat->nameFilters(), QStringList{QStringLiteral("(DAT file) (*.DAT)")});
     QCOMPARE(openRaw->nameFilters(), QStringList{QStringLiteral("(RAW file) (*.RAW)")});
     QCOMPARE(openDat->defaultSuffix(), QStringLiteral("DAT"));
@@ -396,6 +402,36 @@ void TestWindow::datFileNotOpened()
     QVERIFY(win.w->state().Data); // allocated before the read
     QCOMPARE(win.points(), 0);
     QVERIFY(listFolder(dir.path()).empty());
+}
+
+void TestWindow::throughTheOpenDialog()
+{
+    TempDir dir;
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    Window win;
+    win.w->setFileChooser({});
+    QDir::setCurrent(q(dir.path().string()));
+    QString name;
+    QString folder;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible())
+            return;
+        poll.stop();
+        name = d->objectName();
+        folder = d->directory().absolutePath();
+        d->selectFile(QStringLiteral("S2.RAW"));
+        static_cast<QDialog*>(d)->accept(); // as the Open button does
+    });
+    poll.start(5);
+    QTest::mouseClick(win.child<QPushButton>("Bt_RAW"), Qt::LeftButton);
+
+    QCOMPARE(name, QStringLiteral("OpenRAW"));
+    QCOMPARE(folder, q(dir.path().string())); // opens in the current folder
+    QCOMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(win.points(), 500);
+    QVERIFY(win.w->findChildren<QFileDialog*>().isEmpty()); // gone with its completer
 }
 
 void TestWindow::memoGrowsOverRuns()
@@ -782,6 +818,54 @@ void TestWindow::noStrayCrossAfterReplot()
     QCOMPARE(win.picture(), withCrosses(left, c->plotRect(), {p}));
 }
 
+void TestWindow::gestures_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<double>("xlo"); // the bottom axis afterwards, axes at first 0..100 both
+    QTest::addColumn<double>("xhi");
+    QTest::newRow("left drag pans") << "drag" << -50.0 << 50.0;
+    QTest::newRow("Ctrl + left drag zooms to the box") << "box" << 25.0 << 75.0;
+    QTest::newRow("wheel zooms in at the pointer") << "wheel" << 50.0 - 50.0 * 0.85 << 50.0 + 50.0 * 0.85;
+}
+
+void TestWindow::gestures()
+{
+    QFETCH(QString, gesture);
+    QFETCH(double, xlo);
+    QFETCH(double, xhi);
+    Window win;
+    CrossChart* c = win.chart();
+    c->xAxis->setRange(0, 100);
+    c->yAxis->setRange(0, 100);
+    c->replot();
+    // Pixels of the axes as they were before the gesture.
+    const QPointF origin(c->xAxis->coordToPixel(0), c->yAxis->coordToPixel(0));
+    const QPointF perUnit(c->xAxis->coordToPixel(1) - origin.x(), c->yAxis->coordToPixel(1) - origin.y());
+    const auto at = [=](double x, double y) { return origin + QPointF(x * perUnit.x(), y * perUnit.y()); };
+    const auto send = [c](QEvent::Type type, QPointF pos, Qt::MouseButton button, Qt::MouseButtons held,
+                          Qt::KeyboardModifiers mods) {
+        QMouseEvent e(type, pos, c->mapToGlobal(pos), button, held, mods);
+        QApplication::sendEvent(c, &e);
+    };
+    if (gesture == QLatin1String("wheel")) {
+        const QPointF pos = at(50, 50);
+        QWheelEvent e(pos, c->mapToGlobal(pos), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(c, &e);
+    } else {
+        const Qt::KeyboardModifiers mods = gesture == QLatin1String("box") ? Qt::ControlModifier : Qt::NoModifier;
+        send(QEvent::MouseButtonPress, at(25, 25), Qt::LeftButton, Qt::LeftButton, mods);
+        send(QEvent::MouseMove, at(50, 50), Qt::NoButton, Qt::LeftButton, mods);
+        send(QEvent::MouseMove, at(75, 75), Qt::NoButton, Qt::LeftButton, mods);
+        send(QEvent::MouseButtonRelease, at(75, 75), Qt::LeftButton, Qt::NoButton, mods);
+    }
+    QCoreApplication::processEvents();
+    // Events fall on whole pixels: within two pixels' worth of the bottom axis.
+    const double pixel = 2 * 100.0 / c->plotRect().width();
+    QVERIFY2(std::abs(c->xAxis->range().lower - xlo) < pixel, qPrintable(QString::number(c->xAxis->range().lower)));
+    QVERIFY2(std::abs(c->xAxis->range().upper - xhi) < pixel, qPrintable(QString::number(c->xAxis->range().upper)));
+}
+
 void TestWindow::doubleClickScales_data()
 {
     QTest::addColumn<float>("start");
@@ -870,6 +954,33 @@ void TestWindow::droppedFilesRunTheirCommands()
     QCOMPARE(win.points(), 500);
     for (const char* f : {"S1.RAW", "S1.2CL", "S2.TXT", "S2.2CL"})
         QVERIFY2(fs::exists(dir.path() / f), f);
+}
+
+void TestWindow::fileDroppedDuringACommandRunsAfterIt()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    writeText((dir.path() / "S1.RAW").string(), "old raw"); // the DAT command will ask
+    Window win;
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(q(raw))});
+    QString rawLabelDuringTheQuestion;
+    win.boxes.onBox = [&](QMessageBox*) {
+        QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(win.w.get(), &enter);
+        QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(win.w.get(), &drop);
+        QCoreApplication::processEvents(); // the drop's own turn comes while the command runs
+        rawLabelDuringTheQuestion = win.label("Lb_raw");
+    };
+    win.boxes.setAnswers({"&Non"});
+    win.click("Bt_dat", dat);
+    QCOMPARE(rawLabelDuringTheQuestion, QStringLiteral("None"));
+    QCOMPARE(win.label("Lb_dat"), q(dat));
+    QTRY_COMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(win.points(), 500);
+    QCOMPARE(readText((dir.path() / "S1.RAW").string()), std::string("old raw"));
 }
 
 void TestWindow::dragEnterTakesOnlyFiles()

@@ -145,6 +145,8 @@ void BoxAnswerer::poll()
     if (box->escapeButton())
         s.escapeButton = box->escapeButton()->text();
     seen.push_back(s);
+    if (onBox)
+        onBox(box);
 
     const QString answer = answers_.isEmpty() ? QStringLiteral("Escape") : answers_.takeFirst();
     if (answer == QLatin1String("Enter")) {

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ public:
     explicit BoxAnswerer(QStringList answers = {});
     void setAnswers(QStringList answers) { answers_ = std::move(answers); }
     std::vector<BoxSeen> seen;
+    // Called with each box before it is answered.
+    std::function<void(QMessageBox*)> onBox;
 
 private:
     void poll();
