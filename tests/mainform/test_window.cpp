@@ -97,7 +97,7 @@ QImage withCrosses(QImage base, QRect r, const QList<QPoint>& crosses)
     return base;
 }
 
-// Counts of the real RAW1 file's companion export: start, step and counts.
+// The real RAW1 file's companion export: start, step, and angle and count of every step.
 struct UxdScan {
     double start = 0;
     double step = 0;
@@ -115,15 +115,15 @@ UxdScan readUxd(const std::string& path)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.rfind("_START=", 0) == 0)
-            s.start = std::stod(line.substr(7));
+            s.start = QByteArray::fromStdString(line.substr(7)).toDouble();
         else if (line.rfind("_STEPSIZE=", 0) == 0)
-            s.step = std::stod(line.substr(10));
+            s.step = QByteArray::fromStdString(line.substr(10)).toDouble();
         else if (line == "_2THETACOUNTS")
             counts = true;
         else if (counts && !line.empty() && line[0] != ';' && line[0] != '_') {
             const auto tab = line.find('\t');
-            s.angle.push_back(std::stod(line.substr(0, tab)));
-            s.count.push_back(std::stod(line.substr(tab + 1)));
+            s.angle.push_back(QByteArray::fromStdString(line.substr(0, tab)).toDouble());
+            s.count.push_back(QByteArray::fromStdString(line.substr(tab + 1)).toDouble());
         }
     }
     return s;
