@@ -1,0 +1,242 @@
+// rawdat-convert end to end: output files, messages, exit status, parallel runs.
+#include "convert/fixtures.h"
+#include "testutil.h"
+#include "ulit_dat/f1b_images.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sys/wait.h>
+
+using namespace rawdat;
+using namespace rawdat::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs rawdat-convert with `args` (already quoted) in `folder`.
+CliRun convert(const std::string& args, const fs::path& folder)
+{
+    const std::string errFile = (folder / ".stderr").string();
+    const std::string cmd = "cd '" + folder.string() + "' && '" RAWDAT_CONVERT "' " + args + " 2>'" + errFile + "'";
+    CliRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        r.out.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.err = readText(errFile);
+    fs::remove(errFile);
+    return r;
+}
+
+void copySample(const TempDir& dir)
+{
+    for (const char* f : {"LAB6.DAT", "CPS120.CAL"})
+        fs::copy_file(fs::path(RAWDAT_SAMPLES) / f, dir.path() / f);
+}
+
+} // namespace
+
+TEST(Cli, ConvertsTheSampleAndItsRawFile)
+{
+    TempDir dir;
+    copySample(dir);
+    CliRun r = convert("LAB6.DAT", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "1 file: 1 converted, 0 failed\n");
+    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"CPS120.CAL", "LAB6.2CL", "LAB6.DAT", "LAB6.RAW"}));
+    // The RAW2 name field holds the first 32 characters of the absolute path.
+    const auto raw = readBytes(dir.file("LAB6.RAW"));
+    std::string name(raw.begin() + 8, raw.begin() + 40);
+    std::string expected = dir.file("LAB6.RAW").substr(0, 32);
+    expected.resize(32, ' ');
+    EXPECT_EQ(name, expected);
+
+    r = convert("LAB6.RAW", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir.file("LAB6.TXT")));
+}
+
+TEST(Cli, ExistingOutputsAreKeptWithoutForce)
+{
+    TempDir dir;
+    copySample(dir);
+    writeText(dir.file("LAB6.RAW"), "old raw");
+    CliRun r = convert("LAB6.DAT", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "LAB6.DAT: kept existing LAB6.RAW\n1 file: 0 converted, 1 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(readText(dir.file("LAB6.RAW")), "old raw");
+    EXPECT_FALSE(fs::exists(dir.file("LAB6.2CL")));
+
+    r = convert("--force LAB6.DAT", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(readText(dir.file("LAB6.RAW")), "old raw");
+
+    // A RAW file whose TXT exists keeps the TXT and still writes the two-column file.
+    writeText(dir.file("LAB6.TXT"), "old txt");
+    writeText(dir.file("LAB6.2CL"), "old 2cl");
+    r = convert("LAB6.RAW", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "LAB6.RAW: kept existing LAB6.TXT\n1 file: 1 converted, 0 failed\n");
+    EXPECT_EQ(readText(dir.file("LAB6.TXT")), "old txt");
+    EXPECT_NE(readText(dir.file("LAB6.2CL")), "old 2cl");
+}
+
+TEST(Cli, FailuresAreOneLineEachAndTheOthersStillConvert)
+{
+    TempDir dir;
+    copySample(dir);
+    TLitdat lit;
+    DatScan s = datScan(256, "NOCAL");
+    lit.Ecr_DAT(dir.file("B.DAT"), s.h, s.p, s.d);
+    writeText(dir.file("C.RAW"), "RAW9 and nothing else");
+    writeText(dir.file("notes.txt"), "hello");
+    CliRun r = convert("B.DAT LAB6.DAT C.RAW notes.txt missing.DAT", dir.path());
+    EXPECT_EQ(r.status, 1);
+    const std::string abs = dir.path().string() + "/";
+    EXPECT_EQ(r.err, "B.DAT: " + abs + "B.DAT: no calibration: NOCAL.CAL was not found beside it and no calibration has "
+                     "been read before; nothing converted\n"
+                     "C.RAW: " + abs + "C.RAW: not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\"\n"
+                     "notes.txt: not a DAT or RAW file (neither its first bytes nor its extension say which)\n"
+                     "missing.DAT: Fichier introuvable\n"
+                     "5 files: 1 converted, 4 failed\n");
+    EXPECT_TRUE(fs::exists(dir.file("LAB6.RAW")));
+    EXPECT_FALSE(fs::exists(dir.file("B.RAW")));
+    EXPECT_FALSE(fs::exists(dir.file("C.TXT")));
+}
+
+TEST(Cli, ParallelOutputIsIdentical)
+{
+    TempDir one, two;
+    TLitdat lit;
+    const TCalibration cal = lineCalibration(20.4, 2000.9, 8.0, 0.029);
+    std::string names;
+    for (const TempDir* d : {&one, &two}) {
+        lit.Ecr_CAL(d->file("L.CAL"), cal);
+        for (int i = 0; i < 12; ++i) {
+            DatScan s = datScan(2048 + 32 * i, "L");
+            lit.Ecr_DAT(d->file("S" + std::to_string(i) + ".DAT"), s.h, s.p, s.d);
+        }
+    }
+    for (int i = 0; i < 12; ++i)
+        names += " S" + std::to_string(i) + ".DAT";
+    ASSERT_EQ(convert("--jobs 1" + names, one.path()).status, 0);
+    ASSERT_EQ(convert("--jobs=3" + names, two.path()).status, 0);
+    const auto files = listFolder(one.path());
+    ASSERT_EQ(files.size(), 1u + 12 * 3);
+    ASSERT_EQ(files, listFolder(two.path()));
+    for (const auto& f : files) {
+        if (f.ends_with(".RAW"))
+            continue; // the name field holds each folder's own path
+        EXPECT_EQ(readBytes(one.file(f)), readBytes(two.file(f))) << f;
+    }
+    for (int i = 0; i < 12; ++i) {
+        auto a = readBytes(one.file("S" + std::to_string(i) + ".RAW"));
+        auto b = readBytes(two.file("S" + std::to_string(i) + ".RAW"));
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_TRUE(std::equal(a.begin() + 40, a.end(), b.begin() + 40)) << i;
+    }
+}
+
+TEST(Cli, InfoPrintsTheMemoLinesInUtf8)
+{
+    TempDir dir;
+    copySample(dir);
+    TLitdat lit;
+    DatScan s = datScan(64, "CPS120");
+    s.h.Comment1 = "caf\xE9 \x80";
+    lit.Ecr_DAT(dir.file("E.DAT"), s.h, s.p, s.d);
+    CliRun r = convert("info E.DAT", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\ncomment café €"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 10);
+    EXPECT_EQ(r.out.substr(0, 36), "calibration : calibOK\ntaille : 64\nac");
+
+    ASSERT_EQ(convert("LAB6.DAT", dir.path()).status, 0);
+    r = convert("info LAB6.RAW", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, 7), "size : ");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
+    EXPECT_NE(r.out.find("\nstep :  0.0290\n2th init : "), std::string::npos) << r.out;
+    EXPECT_EQ(listFolder(dir.path()).size(), 5u); // info writes nothing
+
+    r = convert("info nothing.DAT", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "nothing.DAT: file not opened\n");
+}
+
+TEST(Cli, UsageErrors)
+{
+    TempDir dir;
+    struct Row { const char* args; const char* message; };
+    const Row rows[] = {
+        {"", "rawdat-convert: no FILE given\n"},
+        {"--frobnicate x.DAT", "rawdat-convert: unknown option '--frobnicate' (see --help)\n"},
+        {"--jobs 0 x.DAT", "rawdat-convert: --jobs needs a number from 1 to 256, not '0'\n"},
+        {"--jobs two x.DAT", "rawdat-convert: --jobs needs a number from 1 to 256, not 'two'\n"},
+        {"x.DAT --jobs", "rawdat-convert: --jobs needs a number\n"},
+        {"info", "rawdat-convert: info takes one FILE\n"},
+    };
+    for (const auto& row : rows) {
+        CliRun r = convert(row.args, dir.path());
+        EXPECT_EQ(r.status, 2) << row.args;
+        EXPECT_EQ(r.err.substr(0, std::string(row.message).size()), row.message) << row.args;
+    }
+    CliRun help = convert("--help", dir.path());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: rawdat-convert [--force] [--jobs N] [--quiet] FILE..."), std::string::npos);
+}
+
+TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)
+{
+    TempDir dir;
+    F1bSpec spec;
+    spec.n = 1024;
+    spec.scans = 2;
+    writeText(dir.file("run.F1B"), makeF1b(spec));
+    writeText(dir.file("run.par"), makeParams(2));
+    CliRun r = convert("f1b run.par run.F1B", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "run.F1B: wrote run.fdt (2 scans of 1024 channels) and run.cal\n");
+    EXPECT_TRUE(fs::exists(dir.file("run.fdt")));
+    EXPECT_EQ(fs::file_size(dir.file("run.cal")), 4172u);
+
+    for (const char* f : {"run.fdt", "run.cal"}) {
+        r = convert(std::string("info ") + f, dir.path());
+        EXPECT_EQ(r.status, 0) << f << ": " << r.err;
+        EXPECT_GT(std::count(r.out.begin(), r.out.end(), '\n'), 2) << f;
+    }
+    r = convert("info run.par", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "run.par: not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)\n");
+
+    r = convert("f1b missing.par run.F1B", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "run.F1B: Fichier introuvable (missing.par)\n");
+    r = convert("f1b run.par", dir.path());
+    EXPECT_EQ(r.status, 2);
+
+    // The step-scan export of a RAW file: a title, the scan line, one count per line, CR ends.
+    copySample(dir);
+    ASSERT_EQ(convert("LAB6.DAT", dir.path()).status, 0);
+    r = convert("export-steps LAB6.RAW steps.txt", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string steps = readText(dir.file("steps.txt"));
+    EXPECT_EQ(steps.find('\n'), std::string::npos);
+    const std::size_t lines = static_cast<std::size_t>(std::count(steps.begin(), steps.end(), '\r'));
+    const auto rawBytes = readBytes(dir.file("LAB6.RAW"));
+    EXPECT_EQ(lines, 2 + (rawBytes.size() - 256 - 58) / 4);
+    EXPECT_EQ(steps.substr(0, 30), std::string("RAW2") + dir.file("LAB6.RAW").substr(0, 26));
+    r = convert("export-steps nothing.RAW out.txt", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("out.txt")));
+}
