@@ -14,8 +14,23 @@ if(TARGET convert)
   endif()
   # The sweeps write thousands of small files: on tmpfs they take seconds, on a journalled disk
   # (which flushes each replaced file) minutes.
+  set(reliability_env "")
   if(IS_DIRECTORY /dev/shm)
-    set(reliability_env ENVIRONMENT TMPDIR=/dev/shm)
+    set(reliability_env TMPDIR=/dev/shm)
   endif()
-  gtest_discover_tests(test_reliability DISCOVERY_TIMEOUT 60 PROPERTIES ${reliability_env})
+  gtest_discover_tests(test_reliability DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${reliability_env}")
 endif()
+
+# The window meets the same bad values (when the window is built).
+if(TARGET window_testkit)
+  add_executable(test_reliability_window ${CMAKE_CURRENT_LIST_DIR}/window/test_window_bad_values.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/bad_values.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/reliability.cpp
+                                         ${CMAKE_CURRENT_SOURCE_DIR}/convert/fixtures.cpp)
+  target_link_libraries(test_reliability_window PRIVATE window_testkit GTest::gtest)
+  target_include_directories(test_reliability_window PRIVATE ${CMAKE_CURRENT_LIST_DIR}
+                                                             ${CMAKE_CURRENT_SOURCE_DIR}/convert)
+  gtest_discover_tests(test_reliability_window DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "${reliability_env}")
+endif()
+
