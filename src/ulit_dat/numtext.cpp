@@ -25,22 +25,44 @@ bool isDecimalTie(double value, int decimals)
     return decimals - k == -1;
 }
 
+// The text without padding, into buf (at least 400 characters); returns its length.
+std::size_t fixedChars(char* buf, std::size_t size, double value, int decimals)
+{
+    // to_chars rounds the exact binary value correctly, but ties to even. A true tie has exactly
+    // decimals + 1 decimals, the last one a 5: written with them all, nothing is rounded, and
+    // dropping the 5 and adding one unit to the digits left rounds it away from zero.
+    const bool tie = isDecimalTie(value, decimals);
+    auto res = std::to_chars(buf, buf + size, value, std::chars_format::fixed, tie ? decimals + 1 : decimals);
+    if (res.ec != std::errc() || res.ptr == buf) {
+        std::memcpy(buf, "NAN", 3);
+        return 3;
+    }
+    std::size_t len = static_cast<std::size_t>(res.ptr - buf);
+    if (tie) {
+        len -= decimals == 0 ? 2 : 1; // the 5, and the point when no decimal is written
+        std::size_t i = len;
+        while (i > 0 && (buf[i - 1] == '9' || buf[i - 1] == '.')) {
+            if (buf[i - 1] == '9')
+                buf[i - 1] = '0';
+            --i;
+        }
+        if (i > 0 && buf[i - 1] != '-') {
+            ++buf[i - 1];
+        } else { // all nines: one more digit in front
+            std::memmove(buf + i + 1, buf + i, len - i);
+            buf[i] = '1';
+            ++len;
+        }
+    }
+    return len;
+}
+
 } // namespace
 
 void appendFixed(std::string& out, double value, int decimals, int width)
 {
     char buf[400];
-    double v = value;
-    // to_chars rounds the exact binary value correctly, ties to even; a true tie is moved one
-    // ulp away from zero so that it rounds away from zero.
-    if (isDecimalTie(v, decimals))
-        v = std::nextafter(v, std::signbit(v) ? -HUGE_VAL : HUGE_VAL);
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    std::size_t len = res.ec == std::errc() ? static_cast<std::size_t>(res.ptr - buf) : 0;
-    if (len == 0) {
-        std::memcpy(buf, "NAN", 3);
-        len = 3;
-    }
+    const std::size_t len = fixedChars(buf, sizeof buf, value, decimals);
     if (width > 0 && len < static_cast<std::size_t>(width))
         out.append(static_cast<std::size_t>(width) - len, ' ');
     out.append(buf, len);
