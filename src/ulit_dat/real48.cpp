@@ -42,28 +42,32 @@ double Real48::value() const
 
 Real48 Real48::fromValue(long double v)
 {
-    if (std::isnan(v))
-        throw FloatError(FloatError::Kind::InvalidOperation);
-    if (std::isinf(v))
-        throw FloatError(FloatError::Kind::Overflow);
     Real48 r;
-    if (v == 0.0L)
-        return r;
-    const bool negative = std::signbit(v);
+    bool negative = false;
     // |v| = m * 2^e with m in [0.5, 1), and its 64-bit mantissa m * 2^64, exactly.
     int e = 0;
     std::uint64_t mant64 = 0;
     if constexpr (kX87Extended) {
-        // The 80-bit format holds that mantissa (top bit set in a normal number) and the
-        // exponent as they are: no frexp and ldexp needed.
+        // The 80-bit format holds that mantissa (top bit set in a normal number), the exponent
+        // and the sign as they are: no classification, frexp or ldexp needed.
         std::uint16_t signExponent = 0;
         std::memcpy(&mant64, &v, 8);
         std::memcpy(&signExponent, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
         const int biasedExponent = signExponent & 0x7FFF;
+        if (biasedExponent == 0x7FFF) // infinite when the fraction below the top bit is zero
+            throw FloatError((mant64 << 1) == 0 ? FloatError::Kind::Overflow : FloatError::Kind::InvalidOperation);
         if (biasedExponent == 0)
-            return r; // below 2^-16382: far below the smallest magnitude, 0
+            return r; // zero, or below 2^-16382: far below the smallest magnitude, 0
+        negative = (signExponent & 0x8000) != 0;
         e = biasedExponent - 16382;
     } else {
+        if (std::isnan(v))
+            throw FloatError(FloatError::Kind::InvalidOperation);
+        if (std::isinf(v))
+            throw FloatError(FloatError::Kind::Overflow);
+        if (v == 0.0L)
+            return r;
+        negative = std::signbit(v);
         const long double m = std::frexp(std::fabs(v), &e);
         mant64 = static_cast<std::uint64_t>(std::ldexp(m, 64)); // exact, top bit set
     }
