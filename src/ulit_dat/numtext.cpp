@@ -150,11 +150,19 @@ std::size_t fixedChars(char* buf, std::size_t size, double value, int decimals)
 
 void appendFixed(std::string& out, double value, int decimals, int width)
 {
-    char buf[400];
-    const std::size_t len = fixedChars(buf, sizeof buf, value, decimals);
-    if (width > 0 && len < static_cast<std::size_t>(width))
-        out.append(static_cast<std::size_t>(width) - len, ' ');
-    out.append(buf, len);
+    // The padding goes in front of the text in the same buffer, so that the string grows once.
+    constexpr std::size_t kPadRoom = 32;
+    char buf[kPadRoom + 400];
+    char* const text = buf + kPadRoom;
+    const std::size_t len = fixedChars(text, sizeof buf - kPadRoom, value, decimals);
+    const std::size_t pad = width > 0 && len < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - len : 0;
+    if (pad <= kPadRoom) {
+        std::memset(text - pad, ' ', pad);
+        out.append(text - pad, pad + len);
+    } else {
+        out.append(pad, ' ');
+        out.append(text, len);
+    }
 }
 
 std::string fixedText(double value, int decimals, int width)
