@@ -6,6 +6,7 @@
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
 #include "convert/session.h"
+#include "ulit_dat/describe.h"
 #include "ulit_dat/fsio.h"
 
 #include <algorithm>
@@ -30,6 +31,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: rawdat-convert [--force] [--jobs N] [--quiet] FILE...\n"
     "       rawdat-convert info FILE\n"
+    "       rawdat-convert f1b PARAMFILE F1BFILE\n"
+    "       rawdat-convert export-steps RAWFILE OUTFILE\n"
     "\n"
     "Converts powder-diffraction patterns as the rawdat window does, one file after another.\n"
     "Each FILE is recognised by its content:\n"
@@ -46,31 +49,40 @@ constexpr const char* kUsage =
     "  --help      show this text.\n"
     "\n"
     "  info FILE   print what the window's memo shows for FILE (ten lines for a DAT file,\n"
-    "              three for a RAW file), in UTF-8.\n"
+    "              three for a RAW file), or a short summary of a CAL, FDT or DTB file; UTF-8.\n"
+    "  f1b PARAMFILE F1BFILE\n"
+    "              convert an F1B multi-scan file and its scan parameter file into NAME.fdt\n"
+    "              and the straight-line calibration NAME.cal, beside the F1B file.\n"
+    "  export-steps RAWFILE OUTFILE\n"
+    "              write the pattern of a RAW file as a step-scan text file (lines end with CR).\n"
     "\n"
     "Exit status: 0 when no file failed, 1 when any file failed, 2 for a usage error.\n"
     "Each failure is one line on standard error: FILE: message.\n";
 
-enum class Kind { Dat, Raw, Unknown };
+enum class Kind { Dat, Raw, Cal, Fdt, Dtb, Unknown };
 
-// RAW files begin with "RAW"; DAT files with the start byte 0x4B. Otherwise the extension decides.
+// RAW files begin with "RAW"; DAT files with the bytes 0x4B 0x02, CAL files with 0x4B 0x64.
+// Otherwise the extension decides.
 Kind kindOf(const std::string& path)
 {
-    char head[4] = {};
+    unsigned char head[4] = {};
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         const std::size_t n = std::fread(head, 1, 4, f);
         std::fclose(f);
         if (n >= 3 && std::memcmp(head, "RAW", 3) == 0)
             return Kind::Raw;
-        if (n >= 1 && static_cast<unsigned char>(head[0]) == 0x4B)
+        if (n >= 2 && head[0] == 0x4B && head[1] == 0x02)
             return Kind::Dat;
+        if (n >= 2 && head[0] == 0x4B && head[1] == 0x64)
+            return Kind::Cal;
     }
     std::string ext = fs::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (ext == ".RAW")
-        return Kind::Raw;
-    if (ext == ".DAT")
-        return Kind::Dat;
+    static const std::pair<const char*, Kind> byExtension[] = {
+        {".RAW", Kind::Raw}, {".DAT", Kind::Dat}, {".CAL", Kind::Cal}, {".FDT", Kind::Fdt}, {".DTB", Kind::Dtb}};
+    for (const auto& [e, kind] : byExtension)
+        if (ext == e)
+            return kind;
     return Kind::Unknown;
 }
 
@@ -128,6 +140,7 @@ int info(const std::string& given)
     TLitdat lit;
     BatchUi ui(path, false);
     TConversion conv(state, lit, ui);
+    std::vector<std::string> lines;
     try {
         switch (kindOf(path)) {
         case Kind::Dat:
@@ -135,19 +148,78 @@ int info(const std::string& given)
                 std::fprintf(stderr, "%s: file not opened\n", given.c_str());
                 return 1;
             }
+            lines = ui.memo;
             break;
-        case Kind::Raw: conv.loadRaw(path); break;
+        case Kind::Raw:
+            conv.loadRaw(path);
+            lines = ui.memo;
+            break;
+        case Kind::Cal: lines = describeCal(path); break;
+        case Kind::Fdt: lines = describeFdt(path); break;
+        case Kind::Dtb: lines = describeDtb(path); break;
         case Kind::Unknown:
-            std::fprintf(stderr, "%s: not a DAT or RAW file\n", given.c_str());
+            std::fprintf(stderr, "%s: not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)\n", given.c_str());
             return 1;
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", failureLine(path, e.what()).c_str());
         return 1;
     }
-    for (const auto& line : ui.memo)
+    for (const auto& line : lines)
         std::printf("%s\n", windows1252ToUtf8(line).c_str());
     return 0;
+}
+
+// Runs `work`; an error it raises becomes the line "FILE: message" on standard error.
+template <class Work>
+bool reported(const std::string& file, Work work)
+{
+    try {
+        work();
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", failureLine(file, e.what()).c_str());
+        return false;
+    }
+}
+
+// rawdat-convert f1b PARAMFILE F1BFILE: NAME.fdt and NAME.cal beside the F1B file.
+int f1b(const std::string& paramFile, const std::string& f1bFile)
+{
+    TLitdat lit;
+    TScanHeader header;
+    TScanParams params;
+    TCalibration cal;
+    auto data = std::make_unique<TData>();
+    if (!reported(f1bFile, [&] { lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal); }))
+        return 1;
+    std::fprintf(stderr, "%s: wrote %sfdt (%d scans of %d channels) and %scal\n", f1bFile.c_str(),
+                 replaceExtension(f1bFile, "").c_str(), header.NbScans, header.NbChannels,
+                 replaceExtension(f1bFile, "").c_str());
+    return 0;
+}
+
+// rawdat-convert export-steps RAWFILE OUTFILE: the step-scan text export of a RAW file's pattern.
+int exportSteps(const std::string& rawFile, const std::string& outFile)
+{
+    TLitdat lit;
+    RawModule raw;
+    TScanHeader header;
+    TScanParams params;
+    auto data = std::make_unique<TData>();
+    auto values = std::make_unique<TReal48Array>();
+    return reported(rawFile, [&] {
+               Lect_RAW(raw, rawFile, header, params, *data);
+               for (int i = 1; i <= header.Size; ++i)
+                   (*values)[i] = Real48::fromValue((*data)[i]);
+               // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double precision.
+               const double start = raw.RangeInfo.Start;
+               const double step = raw.RangeInfo.Step;
+               const double end = (header.Size - 1) * step + start;
+               lit.Ecr_MAUD(outFile, header, params, *values, start, step, end);
+           })
+               ? 0
+               : 1;
 }
 
 struct Outcome {
@@ -176,7 +248,7 @@ Outcome convertOne(const std::string& given, bool force)
         }
         break;
     case Kind::Raw: ok = conv.runRaw(); break;
-    case Kind::Unknown: ui.error = "not a DAT or RAW file (neither its first bytes nor its extension say which)"; break;
+    default: ui.error = "not a DAT or RAW file (neither its first bytes nor its extension say which)"; break;
     }
     for (const auto& k : ui.kept)
         out.lines.push_back(given + ": kept existing " + k);
@@ -193,12 +265,20 @@ Outcome convertOne(const std::string& given, bool force)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == "info") {
-        if (args.size() != 2) {
-            std::fprintf(stderr, "rawdat-convert: info takes one FILE\n%s", kUsage);
+    // Subcommands: NAME, the number of file arguments it takes, what it does.
+    if (!args.empty() && (args[0] == "info" || args[0] == "f1b" || args[0] == "export-steps")) {
+        const std::size_t want = args[0] == "info" ? 2 : 3;
+        if (args.size() != want) {
+            std::fprintf(stderr, "rawdat-convert: %s takes %s\n%s", args[0].c_str(),
+                         args[0] == "info" ? "one FILE" : args[0] == "f1b" ? "PARAMFILE F1BFILE" : "RAWFILE OUTFILE",
+                         kUsage);
             return 2;
         }
-        return info(args[1]);
+        if (args[0] == "info")
+            return info(args[1]);
+        if (args[0] == "f1b")
+            return f1b(args[1], args[2]);
+        return exportSteps(args[1], args[2]);
     }
 
     bool force = false;

@@ -88,27 +88,21 @@ bool TConversion::ConfirmOverwrite(const std::string& name)
     return ui_.askOverwrite(name);
 }
 
-bool TConversion::runDat()
+bool TConversion::runGuarded(void (TConversion::*command)())
 {
     try {
-        Bt_datClick();
+        (this->*command)();
         return true;
+    } catch (const std::bad_alloc&) {
+        ui_.reportError("Mémoire insuffisante");
     } catch (const std::exception& e) {
-        ui_.reportError(dynamic_cast<const std::bad_alloc*>(&e) ? "Mémoire insuffisante" : e.what());
-        return false;
+        ui_.reportError(e.what());
     }
+    return false;
 }
 
-bool TConversion::runRaw()
-{
-    try {
-        Bt_RAWClick();
-        return true;
-    } catch (const std::exception& e) {
-        ui_.reportError(dynamic_cast<const std::bad_alloc*>(&e) ? "Mémoire insuffisante" : e.what());
-        return false;
-    }
-}
+bool TConversion::runDat() { return runGuarded(&TConversion::Bt_datClick); }
+bool TConversion::runRaw() { return runGuarded(&TConversion::Bt_RAWClick); }
 
 void TConversion::allocateData()
 {

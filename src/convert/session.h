@@ -74,6 +74,7 @@ public:
     void loadRaw(const std::string& path);
 
 private:
+    bool runGuarded(void (TConversion::*command)());
     void plotDat();
     void convertDat();
     void plotAndExportRaw();

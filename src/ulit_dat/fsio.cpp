@@ -187,17 +187,24 @@ void writeInPlace(const std::string& path, std::size_t offset, const Bytes& byte
         fail(closeFault ? ENOSPC : (errno ? errno : EIO), path);
 }
 
-bool opensForWriting(const std::string& path)
+namespace {
+// Whether `path` is a regular file that std::fopen opens with `mode`.
+bool opensWith(const std::string& path, const char* mode)
 {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec) || isReadOnlyFile(path))
+    if (!fs::is_regular_file(path, ec))
         return false;
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    std::FILE* f = std::fopen(path.c_str(), mode);
     if (!f)
         return false;
     std::fclose(f);
     return true;
 }
+} // namespace
+
+bool opensForWriting(const std::string& path) { return !isReadOnlyFile(path) && opensWith(path, "r+b"); }
+
+bool opensForReading(const std::string& path) { return opensWith(path, "rb"); }
 
 std::string findFileIgnoringCase(const std::string& folder, const std::string& name)
 {

@@ -34,6 +34,8 @@ void writeInPlace(const std::string& path, std::size_t offset, const Bytes& byte
 
 // True when `path` names an existing regular file that opens for reading and writing.
 bool opensForWriting(const std::string& path);
+// True when `path` names an existing regular file that opens for reading.
+bool opensForReading(const std::string& path);
 
 // `name` in `folder`: the exact name if it exists, else the first entry (in name order) whose
 // name differs only in ASCII letter case, else the exact name (which then does not exist).

@@ -48,6 +48,36 @@ public:
     double LinearOffset = 0.0;
 
     // ---- F1B, FDT, DTB, step-scan export (f1b.cpp, fdt.cpp, dtb.cpp, maud.cpp) ----
+    // Their own types come from ulit_dat/binio.h (ByteReader) and ulit_dat/dtb.h (TDtbHeader,
+    // TDtbEntries). Refusals of content raise Refusal naming the file.
+
+    // Converts an F1B file and its scan parameter file into NAME.fdt (header and every scan) and
+    // NAME.cal, NAME being the F1B name less its last three characters. Leaves Params, Header and
+    // Data as filled for the last scan, and Cal as the straight-line calibration written.
+    void lect_F1B(const std::string& ParamFileName, const std::string& F1BFileName,
+                  TScanParams& Params, TScanHeader& Header, TData& Data, TCalibration& Cal);
+    // The next line of a text file held in memory: the bytes up to a line feed (a carriage return
+    // before it stays in the line). The end of the bytes and a byte 26 end the last line; the
+    // reader then stays there.
+    static void lit_ligne(class ByteReader& File, std::string& Line);
+
+    // Creates (or replaces) an FDT file with its header area; first pads Header.CalName with
+    // blanks to 255 characters.
+    void writeInitFDT(const std::string& FileName, TScanHeader& Header);
+    // Writes scan record ScanNumber (from 1) into an existing FDT file, in place.
+    void EcrScanFDT(std::int32_t ScanNumber, const std::string& FileName, const TScanParams& Params,
+                    const TScanHeader& Header, const TData& Data);
+    // Reads the header (when ReadHeader) and scan ScanNumber if it lies in 1..NbScans; true when
+    // a scan was read. Reading a scan clears every entry of Data first.
+    bool LoadScanFDT(std::int32_t ScanNumber, const std::string& FileName, bool ReadHeader,
+                     TScanParams& Params, TScanHeader& Header, TData& Data);
+
+    // Reads a DTB file; true whenever it returns.
+    bool Lect_DTB(const std::string& FileName, struct TDtbHeader& Header, class TDtbEntries& Entries);
+
+    // Writes the step-scan text export of Values over Start, Start + Step, ... up to Stop.
+    void Ecr_MAUD(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
+                  const TReal48Array& Values, double Start, double Step, double Stop);
 };
 
 } // namespace rawdat

@@ -14,6 +14,7 @@
 #include "ulit_dat/errors.h"
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/numtext.h"
+#include "ulit_dat/steprange.h"
 
 #include <cmath>
 #include <string_view>
@@ -58,17 +59,7 @@ std::vector<std::string_view> splitLines(std::string_view text)
 void TLitdat::Ecr_TXT(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
                       const TReal48Array& Values, double Start, double Step, double Stop)
 {
-    if (Step == 0.0 || !std::isfinite(Step) || !std::isfinite(Start) || !std::isfinite(Stop))
-        throw Refusal(FileName, "the scan's step is 0 or its range is not finite; no points to write");
-    // A quotient a hair below a whole number through rounding still counts its last point.
-    long double q = (static_cast<long double>(Stop) - Start) / Step;
-    const long double nearest = std::nearbyint(q);
-    if (std::fabs(q - nearest) <= 1e-6L)
-        q = nearest;
-    const long double points = std::trunc(q + 1);
-    if (points > kDataCapacity)
-        throw Refusal(FileName, "the range holds " + fixedText(static_cast<double>(points), 0) +
-                                    " points; at most " + intText(kDataCapacity) + " can be written");
+    const double points = stepPointCount(FileName, Start, Step, Stop);
     const int n = points > 0 ? static_cast<int>(points) : 0;
 
     std::string out;

@@ -1,6 +1,7 @@
 // rawdat-convert end to end: output files, messages, exit status, parallel runs.
 #include "convert/fixtures.h"
 #include "testutil.h"
+#include "ulit_dat/f1b_images.h"
 
 #include <gtest/gtest.h>
 
@@ -193,4 +194,49 @@ TEST(Cli, UsageErrors)
     CliRun help = convert("--help", dir.path());
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: rawdat-convert [--force] [--jobs N] [--quiet] FILE..."), std::string::npos);
+}
+
+TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)
+{
+    TempDir dir;
+    F1bSpec spec;
+    spec.n = 1024;
+    spec.scans = 2;
+    writeText(dir.file("run.F1B"), makeF1b(spec));
+    writeText(dir.file("run.par"), makeParams(2));
+    CliRun r = convert("f1b run.par run.F1B", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "run.F1B: wrote run.fdt (2 scans of 1024 channels) and run.cal\n");
+    EXPECT_TRUE(fs::exists(dir.file("run.fdt")));
+    EXPECT_EQ(fs::file_size(dir.file("run.cal")), 4172u);
+
+    for (const char* f : {"run.fdt", "run.cal"}) {
+        r = convert(std::string("info ") + f, dir.path());
+        EXPECT_EQ(r.status, 0) << f << ": " << r.err;
+        EXPECT_GT(std::count(r.out.begin(), r.out.end(), '\n'), 2) << f;
+    }
+    r = convert("info run.par", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "run.par: not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)\n");
+
+    r = convert("f1b missing.par run.F1B", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "run.F1B: Fichier introuvable (missing.par)\n");
+    r = convert("f1b run.par", dir.path());
+    EXPECT_EQ(r.status, 2);
+
+    // The step-scan export of a RAW file: a title, the scan line, one count per line, CR ends.
+    copySample(dir);
+    ASSERT_EQ(convert("LAB6.DAT", dir.path()).status, 0);
+    r = convert("export-steps LAB6.RAW steps.txt", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string steps = readText(dir.file("steps.txt"));
+    EXPECT_EQ(steps.find('\n'), std::string::npos);
+    const std::size_t lines = static_cast<std::size_t>(std::count(steps.begin(), steps.end(), '\r'));
+    const auto rawBytes = readBytes(dir.file("LAB6.RAW"));
+    EXPECT_EQ(lines, 2 + (rawBytes.size() - 256 - 58) / 4);
+    EXPECT_EQ(steps.substr(0, 30), std::string("RAW2") + dir.file("LAB6.RAW").substr(0, 26));
+    r = convert("export-steps nothing.RAW out.txt", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("out.txt")));
 }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -129,17 +128,6 @@ TEST(NumberText, FixedPointTable)
         EXPECT_EQ(fixedText(r.v, r.d, r.w), r.text) << r.v << " d=" << r.d;
     EXPECT_EQ(intText(-42), "-42");
     EXPECT_EQ(intText(3951), "3951");
-}
-
-TEST(NumberText, IgnoresTheLocale)
-{
-    const char* old = std::setlocale(LC_ALL, nullptr);
-    const std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_ALL, "fr_FR.UTF-8"))
-        std::setlocale(LC_NUMERIC, "fr_FR");
-    EXPECT_EQ(fixedText(12.3456, 3, 7), " 12.346");
-    EXPECT_EQ(parseDecimal("1.5").value, 1.5);
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(NumberParser, Table)
