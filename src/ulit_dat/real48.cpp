@@ -17,6 +17,23 @@ constexpr bool kX87Extended = std::numeric_limits<long double>::digits == 64 &&
                               std::numeric_limits<long double>::max_exponent == 16384 &&
                               sizeof(long double) >= 10 && std::endian::native == std::endian::little;
 
+constexpr std::uint64_t kFractionMask = (std::uint64_t{1} << 39) - 1;
+
+// The image of (-1)^negative * (1 + fraction / 2^39) * 2^(biased - 129), biased 1..255.
+Real48 packed(int biased, std::uint64_t fraction, bool negative)
+{
+    std::uint64_t f = fraction & kFractionMask;
+    if (negative)
+        f |= std::uint64_t{1} << 39;
+    std::uint8_t six[6];
+    six[0] = static_cast<std::uint8_t>(biased);
+    for (int i = 1; i <= 5; ++i) {
+        six[i] = static_cast<std::uint8_t>(f & 0xFF);
+        f >>= 8;
+    }
+    return Real48::fromBytes(six);
+}
+
 } // namespace
 
 Real48 Real48::fromBytes(const std::uint8_t* six)
@@ -86,15 +103,16 @@ Real48 Real48::fromValue(long double v)
         throw FloatError(FloatError::Kind::Overflow);
     if (biased < 1)
         return r; // below the smallest magnitude: 0
-    std::uint64_t frac = kept & ((std::uint64_t{1} << 39) - 1);
-    if (negative)
-        frac |= std::uint64_t{1} << 39;
-    r.b_[0] = static_cast<std::uint8_t>(biased);
-    for (int i = 1; i <= 5; ++i) {
-        r.b_[i] = static_cast<std::uint8_t>(frac & 0xFF);
-        frac >>= 8;
-    }
-    return r;
+    return packed(biased, kept, negative);
+}
+
+Real48 Real48::fromCount(std::int32_t v)
+{
+    if (v == 0)
+        return Real48();
+    const std::uint64_t magnitude = v < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+    const int exponent = std::bit_width(magnitude) - 1; // 0..31: no rounding, no overflow
+    return packed(exponent + 129, magnitude << (39 - exponent), v < 0);
 }
 
 double real48Max()
