@@ -169,46 +169,36 @@ void addOutputs(Produced& p, const TempDir& dir, std::initializer_list<const cha
                 p.addFile(dir.path() / name);
 }
 
-// Converts `dat` (in `dir`) and then the RAW file it gave; returns the record of both.
-std::string convertDatThenRaw(const TempDir& dir, const std::string& dat)
-{
-    Produced p;
-    {
-        TLitdat lit;
-        TRawDatState state;
-        RecordingUi ui;
-        ui.nextFile = dat;
-        TConversion conv(state, lit, ui);
-        conv.runDat();
-        p.addUi(ui, dir);
-        addOutputs(p, dir, {".RAW", ".2CL"});
-    }
-    const std::string raw = replaceExtension(dat, "RAW");
-    if (fs::exists(raw)) {
-        TLitdat lit;
-        TRawDatState state;
-        RecordingUi ui;
-        ui.nextFile = raw;
-        TConversion conv(state, lit, ui);
-        conv.runRaw();
-        p.addUi(ui, dir);
-        addOutputs(p, dir, {".TXT", ".2CL"});
-    }
-    return p.record;
-}
-
-std::string convertRaw(const TempDir& dir, const std::string& raw)
+// Runs one command on `path` (in `dir`) with a fresh state, as the converter does; returns the
+// record of what it produced.
+std::string convert(const TempDir& dir, const std::string& path, FileKind kind)
 {
     Produced p;
     TLitdat lit;
     TRawDatState state;
     RecordingUi ui;
-    ui.nextFile = raw;
+    ui.nextFile = path;
     TConversion conv(state, lit, ui);
-    conv.runRaw();
+    if (kind == FileKind::Dat)
+        conv.runDat();
+    else
+        conv.runRaw();
     p.addUi(ui, dir);
-    addOutputs(p, dir, {".TXT", ".2CL"});
+    if (kind == FileKind::Dat)
+        addOutputs(p, dir, {".RAW", ".2CL"});
+    else
+        addOutputs(p, dir, {".TXT", ".2CL"});
     return p.record;
+}
+
+// Converts `dat` and then the RAW file it gave; returns the record of both.
+std::string convertDatThenRaw(const TempDir& dir, const std::string& dat)
+{
+    std::string record = convert(dir, dat, FileKind::Dat);
+    const std::string raw = replaceExtension(dat, "RAW");
+    if (fs::exists(raw))
+        record += convert(dir, raw, FileKind::Raw);
+    return record;
 }
 
 // A curved detector scale: about `perChannel` degree per channel around `centre` at mid-range.
@@ -347,7 +337,7 @@ TEST(PinnedOutputs, RawConversions)
                 (*data)[i] = row.count(i);
             Ecr_RAW(m, raw, h, *data);
         }
-        const std::string record = convertRaw(dir, raw);
+        const std::string record = convert(dir, raw, FileKind::Raw);
         EXPECT_EQ(sha256Hex(record), row.digest) << row.what << "\n" << record;
     }
 }
