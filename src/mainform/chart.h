@@ -1,0 +1,52 @@
+// The plot of the window: a QCustomPlot with one red line series, the title "TChart" above it,
+// and a cross of inverted pixels painted over the cached plot.
+//
+// The cross behaves like lines drawn with an inverting pen: inverting the same cross twice
+// restores the picture. The crosses are kept as a list of positions and painted with
+// CompositionMode_Difference and a white pen after the plot's buffers are blitted, so a cross
+// survives replots (it is painted again over the new plot, across the new plotting rectangle)
+// and showing or erasing one repaints only its two one-pixel strips; nothing is replotted.
+//
+// Gestures: the wheel zooms both axes at the pointer, a left drag pans, a left drag with Ctrl
+// held draws a box and zooms to it.
+#pragma once
+
+#include <qcustomplot.h>
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+
+namespace rawdat {
+
+class CrossChart : public QCustomPlot {
+    Q_OBJECT
+
+public:
+    explicit CrossChart(QWidget* parent = nullptr);
+
+    QCPGraph* series() const { return series_; }
+    // The plotting rectangle: left and top inside, right and bottom just outside.
+    QRect plotRect() const;
+    // Inverts the horizontal line at y across the plotting rectangle and the vertical line at x
+    // across its height; doing it again at the same place restores the pixels.
+    void invertCross(int x, int y);
+    const QList<QPoint>& crosses() const { return crosses_; }
+
+signals:
+    void pointerLeft();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    void updateStrips(QPoint p);
+    void paintCrosses();
+
+    QCPGraph* series_ = nullptr;
+    QList<QPoint> crosses_;
+};
+
+} // namespace rawdat

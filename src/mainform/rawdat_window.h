@@ -1,0 +1,130 @@
+// TRawDat: the conversion window. A thin front end over the conversion commands: it owns the
+// state of the run and the format library object, asks the user through dialogs and message
+// boxes, and shows the results in its memo, labels and plot.
+#pragma once
+
+#include "convert/session.h"
+#include "mainform/chart.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+
+namespace rawdat {
+
+class StatusPanel;
+
+class TRawDat : public QMainWindow, private ConversionUi {
+    Q_OBJECT
+
+public:
+    // Picks a file for a command: a full path, or nothing when the user cancels.
+    using FileChooser = std::function<std::optional<QString>(FileKind)>;
+    // Picks the file a picture of the plot is saved to (PNG or PDF by its extension).
+    using SaveChooser = std::function<std::optional<QString>()>;
+
+    explicit TRawDat(QWidget* parent = nullptr);
+    ~TRawDat() override;
+
+    // Replace the open dialogs OpenDAT and OpenRAW, and the save dialog of the plot's picture;
+    // an empty function restores the dialog.
+    void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+    void setSaveChooser(SaveChooser chooser) { saveChooser_ = std::move(chooser); }
+    // The open dialog of a command, OpenDAT or OpenRAW, in the current folder. Made for one use:
+    // a dialog kept between uses keeps its file-name completer, whose popup can still open after
+    // the dialog has closed.
+    std::unique_ptr<QFileDialog> makeOpenDialog(FileKind kind);
+
+    const TRawDatState& state() const { return state_; }
+    CrossChart* chart() const { return Chart1; }
+    int lastX() const { return LastX; }
+    int lastY() const { return LastY; }
+    bool crossShown() const { return CrossShown; }
+
+    // The command a dropped file goes to: RAW for a file that begins with "RAW" (or, when it is
+    // too short to tell or cannot be read, whose name ends in .RAW), DAT for any other.
+    static FileKind kindOfFile(const QString& path);
+    // Saves the plot as PNG, or as PDF when the name ends in .pdf; false when it could not be written.
+    bool savePicture(const QString& path);
+
+public slots:
+    void FormCreate();
+    void QuitClick();
+    void Bt_datClick();
+    void Bt_RAWClick();
+    void Chart1DblClick();
+    void Chart1MouseMove(int X, int Y);
+    void DeleteCrossLines();
+
+protected:
+    bool event(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    // ConversionUi
+    std::optional<std::string> chooseFile(FileKind kind) override;
+    void clearMemo() override;
+    void appendMemo(const std::string& line) override;
+    void setLabel(LabelId label, const std::string& text) override;
+    void clearPlot() override;
+    void addPlotPoint(double x, double y) override;
+    void plotFinished() override;
+    bool askOverwrite(const std::string& path) override;
+    void reportError(const std::string& message) override;
+
+    void buildControls();
+    std::optional<QString> showOpenDialog(FileKind kind);
+    // Runs one command; nothing happens while another is running.
+    void runCommand(bool (TConversion::*command)());
+    void showPlot();
+    void pointerLeftChart();
+    void chartContextMenu(const QPoint& pos);
+    // Runs the dropped files' commands, one after the other.
+    void processDropQueue();
+
+    // Controls, in the order of the window's fields; the open dialogs are made for each use.
+    CrossChart* Chart1 = nullptr;
+    QCPGraph* Series1 = nullptr;
+    QWidget* ToolBar1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QPushButton* Quit = nullptr;
+    QPushButton* Bt_dat = nullptr;
+    QLabel* Lb_dat = nullptr;
+    QPushButton* Bt_RAW = nullptr;
+    QLabel* Lb_raw = nullptr;
+    QPlainTextEdit* Mem = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    StatusPanel* StatusPanel1 = nullptr;
+
+    // The cross of the plot.
+    qint32 LastX = 0;
+    qint32 LastY = 0;
+    bool CrossShown = false;
+
+    TRawDatState state_;
+    TLitdat Litdat;
+    TConversion conversion_{state_, Litdat, *this};
+
+    FileChooser chooser_;
+    SaveChooser saveChooser_;
+    QVector<QCPGraphData> pending_;     // points of the plot being built
+    bool plotPending_ = false;          // the plot was cleared and not shown again yet
+    bool busy_ = false;
+    bool placed_ = false;               // the outer frame was sized once
+    std::optional<QString> given_;      // the file the next command takes without a dialog
+    QStringList dropQueue_;
+};
+
+} // namespace rawdat

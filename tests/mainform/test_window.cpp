@@ -1,0 +1,1121 @@
+// The conversion window, driven as a user drives it: buttons with a replaced file chooser,
+// answers to its message boxes, mouse moves and double-clicks over the plot, dropped files.
+#include "mainform/cp1252.h"
+#include "mainform/rawdat_window.h"
+#include "mainform/status_panel.h"
+#include "testutil.h"
+#include "ulit_dat/litdat.h"
+#include "window_files.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+
+using namespace rawdat;
+using namespace rawdat::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string cutFile(const std::string& from, const std::string& to, std::size_t bytes)
+{
+    auto b = readBytes(from);
+    b.resize(bytes);
+    writeBytes(to, b);
+    return to;
+}
+
+// The window, shown, with its file chooser handing out the queued paths one by one.
+struct Window {
+    Window()
+    {
+        w->setFileChooser([this](FileKind kind) -> std::optional<QString> {
+            kinds.push_back(kind);
+            if (paths.isEmpty())
+                return std::nullopt;
+            return paths.takeFirst();
+        });
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+    template <class T>
+    T* child(const char* name) const
+    {
+        return w->findChild<T*>(QLatin1String(name));
+    }
+    QStringList memo() const { return child<QPlainTextEdit>("Mem")->toPlainText().split(QLatin1Char('\n')); }
+    QString label(const char* name) const { return child<QLabel>(name)->text(); }
+    QString status() const { return child<StatusPanel>("StatusPanel1")->text(); }
+    CrossChart* chart() const { return w->chart(); }
+    int points() const { return chart()->series()->data()->size(); }
+    // Clicks a command button with `path` as the chosen file.
+    void click(const char* button, const std::string& path)
+    {
+        paths << q(path);
+        QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+    }
+    QImage picture() const
+    {
+        QCoreApplication::processEvents();
+        return chart()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    std::unique_ptr<TRawDat> w = std::make_unique<TRawDat>();
+    BoxAnswerer boxes; // a box nobody expects is answered with Escape and seen
+    QStringList paths;
+    std::vector<FileKind> kinds;
+};
+
+QRgb inverted(QRgb c) { return qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)); }
+
+// The picture `base` with each cross inverted as two one-pixel lines across the plotting
+// rectangle `r` (the crossing pixel inverted twice).
+QImage withCrosses(QImage base, QRect r, const QList<QPoint>& crosses)
+{
+    for (const QPoint& p : crosses) {
+        for (int x = r.left(); x < r.left() + r.width(); ++x)
+            base.setPixel(x, p.y(), inverted(base.pixel(x, p.y())));
+        for (int y = r.top(); y < r.top() + r.height(); ++y)
+            base.setPixel(p.x(), y, inverted(base.pixel(p.x(), y)));
+    }
+    return base;
+}
+
+// The real RAW1 file's companion export: start, step, and angle and count of every step.
+struct UxdScan {
+    double start = 0;
+    double step = 0;
+    std::vector<double> angle;
+    std::vector<double> count;
+};
+
+UxdScan readUxd(const std::string& path)
+{
+    UxdScan s;
+    std::ifstream in(path);
+    std::string line;
+    bool counts = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("_START=", 0) == 0)
+            s.start = QByteArray::fromStdString(line.substr(7)).toDouble();
+        else if (line.rfind("_STEPSIZE=", 0) == 0)
+            s.step = QByteArray::fromStdString(line.substr(10)).toDouble();
+        else if (line == "_2THETACOUNTS")
+            counts = true;
+        else if (counts && !line.empty() && line[0] != ';' && line[0] != '_') {
+            const auto tab = line.find('\t');
+            s.angle.push_back(QByteArray::fromStdString(line.substr(0, tab)).toDouble());
+            s.count.push_back(QByteArray::fromStdString(line.substr(tab + 1)).toDouble());
+        }
+    }
+    return s;
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        origin_ = QDir::currentPath();
+        QApplication::setQuitOnLastWindowClosed(false); // the tests close many windows
+    }
+    void cleanup() { QDir::setCurrent(origin_); }
+
+    // ---- start-up ----
+    void controlsAtTheirPlaces_data();
+    void controlsAtTheirPlaces();
+    void startState();
+    void plotConfiguration();
+
+    // ---- the DAT command ----
+    void datCommandShowsPlotsAndWrites();
+    void datCommandWithoutCalibration();
+    void datCommandCancelledChangesNothing();
+    void datFileNotOpened();
+    void throughTheOpenDialog();
+    void memoGrowsOverRuns();
+
+    // ---- the RAW command ----
+    void rawCommandShowsPlotsAndWrites();
+    void rawCommandOnInstrumentFile();
+
+    // ---- overwrite question ----
+    void overwriteQuestion_data();
+    void overwriteQuestion();
+    void noQuestionForTheTwoColumnFile();
+
+    // ---- errors ----
+    void errorBoxThenWindowWorks_data();
+    void errorBoxThenWindowWorks();
+
+    // ---- readout and cross ----
+    void readout_data();
+    void readout();
+    void crossInvertsAndRestores();
+    void crossEdges_data();
+    void crossEdges();
+    void crossErasedOnLeaving();
+    void mouseMoveRepaintsOnlyStrips();
+    void noStrayCrossAfterReplot();
+    void gestures_data();
+    void gestures();
+    void doubleClickScales_data();
+    void doubleClickScales();
+
+    // ---- beyond: drops, pictures ----
+    void kindOfDroppedFile_data();
+    void kindOfDroppedFile();
+    void droppedFilesRunTheirCommands();
+    void fileDroppedDuringACommandRunsAfterIt();
+    void dragEnterTakesOnlyFiles();
+    void savesPictures();
+    void contextMenuSavesPicture();
+
+    // ---- quit, texts ----
+    void quitReleasesAndCloses();
+    void windows1252Texts_data();
+    void windows1252Texts();
+    void bundledSample();
+
+private:
+    QString origin_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::controlsAtTheirPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("Panel1") << "Panel1" << "ToolBar1" << QRect(0, 2, 425, 59) << "";
+    QTest::newRow("Bt_dat") << "Bt_dat" << "Panel1" << QRect(0, 6, 75, 25) << "DAT file";
+    QTest::newRow("Bt_RAW") << "Bt_RAW" << "Panel1" << QRect(0, 30, 75, 25) << "RAW file";
+    QTest::newRow("Mem") << "Mem" << "ToolBar1" << QRect(425, 2, 273, 59) << "";
+    QTest::newRow("Quit") << "Quit" << "ToolBar1" << QRect(698, 2, 75, 59) << "Quit";
+    // Labels: only their top-left corner is fixed; they size themselves to the text.
+    QTest::newRow("Lb_dat") << "Lb_dat" << "Panel1" << QRect(88, 12, -1, -1) << "None";
+    QTest::newRow("Lb_raw") << "Lb_raw" << "Panel1" << QRect(88, 36, -1, -1) << "None";
+}
+
+void TestWindow::controlsAtTheirPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    Window win;
+    auto* c = win.w->findChild<QWidget*>(name);
+    QVERIFY2(c, qPrintable(name));
+    QCOMPARE(c->parentWidget()->objectName(), parent);
+    QVERIFY(c->isVisible());
+    if (geometry.width() < 0)
+        QCOMPARE(c->pos(), geometry.topLeft());
+    else
+        QCOMPARE(c->geometry(), geometry);
+    if (auto* b = qobject_cast<QPushButton*>(c))
+        QCOMPARE(b->text(), caption);
+    if (auto* l = qobject_cast<QLabel*>(c)) {
+        QCOMPARE(l->text(), caption);
+        QVERIFY(l->width() >= l->fontMetrics().horizontalAdvance(caption));
+    }
+}
+
+void TestWindow::startState()
+{
+    Window win;
+    QCOMPARE(win.w->windowTitle(), QStringLiteral("Conversion raw - dat"));
+    QCOMPARE(win.w->frameGeometry(), QRect(204, 114, 799, 521));
+    // Tool bar on top, status bar at the bottom, the plot between them.
+    const QSize client = win.w->size();
+    QCOMPARE(win.child<QWidget>("ToolBar1")->geometry(), QRect(0, 0, client.width(), 73));
+    QCOMPARE(win.chart()->geometry(), QRect(0, 73, client.width(), client.height() - 73 - 19));
+    QCOMPARE(win.child<QWidget>("StatusBar1")->geometry(), QRect(0, client.height() - 19, client.width(), 19));
+    QCOMPARE(win.w->font().family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(win.w->font().pixelSize(), 11);
+    QCOMPARE(win.memo(), QStringList{QStringLiteral("Mem")});
+    QVERIFY(!win.child<QPlainTextEdit>("Mem")->isReadOnly());
+    QCOMPARE(win.status(), QStringLiteral("Cursor :"));
+    QVERIFY(win.child<StatusPanel>("StatusPanel1")->width() >= 50);
+    QCOMPARE(win.child<QWidget>("Panel1")->property("caption").toString(), QStringLiteral(" "));
+    QCOMPARE(win.points(), 0);
+    QVERIFY(!win.w->state().Data);
+    QVERIFY(!win.w->state().CalibOK);
+    QVERIFY(!win.w->crossShown());
+
+    // Typing into the memo is allowed.
+    auto* mem = win.child<QPlainTextEdit>("Mem");
+    mem->moveCursor(QTextCursor::End);
+    QTest::keyClicks(mem, "x");
+    QCOMPARE(mem->toPlainText(), QStringLiteral("Memx"));
+
+    // The open dialogs: filters and default extensions.
+    const auto openDat = win.w->makeOpenDialog(FileKind::Dat);
+    const auto openRaw = win.w->makeOpenDialog(FileKind::Raw);
+    QCOMPARE(openDat->objectName(), QStringLiteral("OpenDAT"));
+    QCOMPARE(openRaw->objectName(), QStringLiteral("OpenRAW"));
+    QCOMPARE(openDat->nameFilters(), QStringList{QStringLiteral("(DAT file) (*.DAT)")});
+    QCOMPARE(openRaw->nameFilters(), QStringList{QStringLiteral("(RAW file) (*.RAW)")});
+    QCOMPARE(openDat->defaultSuffix(), QStringLiteral("DAT"));
+    QCOMPARE(openRaw->defaultSuffix(), QStringLiteral("RAW"));
+    QCOMPARE(openDat->fileMode(), QFileDialog::AnyFile);
+    QCOMPARE(openDat->acceptMode(), QFileDialog::AcceptOpen);
+}
+
+void TestWindow::plotConfiguration()
+{
+    Window win;
+    QCPGraph* s = win.chart()->series();
+    QCOMPARE(win.chart()->graphCount(), 1);
+    QCOMPARE(s->pen().color(), QColor(Qt::red));
+    QCOMPARE(s->lineStyle(), QCPGraph::lsLine);
+    QCOMPARE(s->scatterStyle().shape(), QCPScatterStyle::ssNone);
+    QVERIFY(!win.chart()->legend->visible());
+    auto* title = qobject_cast<QCPTextElement*>(win.chart()->plotLayout()->element(0, 0));
+    QVERIFY(title);
+    QCOMPARE(title->text(), QStringLiteral("TChart"));
+    QCOMPARE(s->keyAxis(), win.chart()->xAxis);
+    QCOMPARE(s->valueAxis(), win.chart()->yAxis);
+    QVERIFY(win.chart()->interactions().testFlag(QCP::iRangeDrag));
+    QVERIFY(win.chart()->interactions().testFlag(QCP::iRangeZoom));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::datCommandShowsPlotsAndWrites()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    Window win;
+    win.click("Bt_dat", dat);
+
+    QVERIFY(win.boxes.seen.empty()); // nothing to overwrite, no error
+    QCOMPARE(win.kinds, std::vector<FileKind>{FileKind::Dat});
+    const QStringList expected = {
+        "Mem",
+        "calibration : calibOK",
+        "taille : 4096",
+        "acquisition : 300.000",
+        "lambda : 1.54060",
+        q("Calib : " + padded("TESTCAL", 9)),
+        q("date : " + padded("12/03/98 14:25:36", 20)),
+        q("power " + padded("40", 9) + " " + padded("30", 9)),
+        QStringLiteral("comment sample \u201CA\u201D 5\u00B5m") + QString(80 - 14, QLatin1Char(' ')),
+        q("comment " + padded("second", 80)),
+        q("comment " + padded("third", 80)),
+    };
+    QCOMPARE(win.memo(), expected);
+    QCOMPARE(win.label("Lb_dat"), q(dat));
+    const std::string raw = (dir.path() / "S1.RAW").string();
+    QCOMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(QDir::currentPath(), q(dir.path().string()));
+
+    // The plot shows the pattern as read, against the calibrated angle.
+    const auto counts = datCounts();
+    QCOMPARE(win.points(), kDatChannels);
+    auto it = win.chart()->series()->data()->constBegin();
+    for (int i = 1; i <= kDatChannels; ++i, ++it) {
+        QVERIFY2(std::abs(it->key - testAngle(i)) < 1e-4, qPrintable(QString::number(i)));
+        QCOMPARE(it->value, double(counts[static_cast<std::size_t>(i - 1)]));
+    }
+    // Both files written: the RAW file and the two-column file of the converted pattern.
+    QVERIFY(fs::exists(raw));
+    QCOMPARE(readText(raw).substr(0, 4), std::string("RAW2"));
+    const std::string twoCol = readText((dir.path() / "S1.2CL").string());
+    QCOMPARE(std::count(twoCol.begin(), twoCol.end(), '\n'), long(win.w->state().Header.Size));
+    QVERIFY(win.w->state().Data);
+    QVERIFY(win.w->state().CalibOK);
+}
+
+void TestWindow::datCommandWithoutCalibration()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string(), "S1.DAT", false);
+    Window win;
+    win.click("Bt_dat", dat);
+
+    QCOMPARE(win.memo().at(1), QStringLiteral("calibration : calib NOTOKTESTCAL*"));
+    // Against channel numbers when no calibration was read.
+    QCOMPARE(win.points(), kDatChannels);
+    QCOMPARE(win.chart()->series()->data()->at(0)->key, 1.0);
+    QCOMPARE(win.chart()->series()->data()->at(kDatChannels - 1)->key, double(kDatChannels));
+    QVERIFY(!win.w->state().CalibOK);
+    // No calibration has ever been read: the conversion is refused in an error box, nothing written.
+    QCOMPARE(int(win.boxes.seen.size()), 1);
+    QCOMPARE(win.boxes.seen[0].icon, QMessageBox::Critical);
+    QVERIFY(win.boxes.seen[0].text.contains(QStringLiteral("S1.DAT")));
+    QVERIFY(!fs::exists(dir.path() / "S1.RAW"));
+    QVERIFY(!fs::exists(dir.path() / "S1.2CL"));
+}
+
+void TestWindow::datCommandCancelledChangesNothing()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    Window win;
+    win.click("Bt_dat", dat);
+    const QStringList memo = win.memo();
+    const auto files = listFolder(dir.path());
+
+    for (const char* button : {"Bt_dat", "Bt_RAW"}) {
+        QTest::mouseClick(win.child<QPushButton>(button), Qt::LeftButton); // chooser returns nothing
+        QCOMPARE(win.memo(), memo);
+        QCOMPARE(win.label("Lb_dat"), q(dat));
+        QCOMPARE(win.label("Lb_raw"), q((dir.path() / "S1.RAW").string()));
+        QCOMPARE(win.points(), kDatChannels);
+        QCOMPARE(listFolder(dir.path()), files);
+    }
+    QCOMPARE(win.kinds, (std::vector<FileKind>{FileKind::Dat, FileKind::Dat, FileKind::Raw}));
+}
+
+void TestWindow::datFileNotOpened()
+{
+    TempDir dir;
+    Window win;
+    const std::string missing = (dir.path() / "NONE.DAT").string();
+    win.click("Bt_dat", missing);
+    QCOMPARE(win.memo(), (QStringList{"Mem", "file not opened"}));
+    QCOMPARE(win.label("Lb_dat"), q(missing));
+    QCOMPARE(win.label("Lb_raw"), QStringLiteral("None"));
+    QVERIFY(win.w->state().Data); // allocated before the read
+    QCOMPARE(win.points(), 0);
+    QVERIFY(listFolder(dir.path()).empty());
+}
+
+void TestWindow::throughTheOpenDialog()
+{
+    TempDir dir;
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    Window win;
+    win.w->setFileChooser({});
+    QDir::setCurrent(q(dir.path().string()));
+    QString name;
+    QString folder;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible())
+            return;
+        poll.stop();
+        name = d->objectName();
+        folder = d->directory().absolutePath();
+        d->selectFile(QStringLiteral("S2.RAW"));
+        static_cast<QDialog*>(d)->accept(); // as the Open button does
+    });
+    poll.start(5);
+    QTest::mouseClick(win.child<QPushButton>("Bt_RAW"), Qt::LeftButton);
+
+    QCOMPARE(name, QStringLiteral("OpenRAW"));
+    QCOMPARE(folder, q(dir.path().string())); // opens in the current folder
+    QCOMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(win.points(), 500);
+    QVERIFY(win.w->findChildren<QFileDialog*>().isEmpty()); // gone with its completer
+}
+
+void TestWindow::memoGrowsOverRuns()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    Window win;
+    win.boxes.setAnswers({"&Oui"});
+    win.click("Bt_dat", dat);
+    win.click("Bt_dat", (dir.path() / "MISSING.DAT").string());
+    win.click("Bt_dat", dat);
+    QCOMPARE(win.memo().size(), 1 + 10 + 1 + 10);
+    QCOMPARE(win.memo().at(11), QStringLiteral("file not opened"));
+    QCOMPARE(win.memo().at(12), QStringLiteral("calibration : calibOK"));
+    QCOMPARE(int(win.boxes.seen.size()), 1); // the second run asks about the RAW file
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::rawCommandShowsPlotsAndWrites()
+{
+    TempDir dir;
+    const auto counts = rawCounts(500);
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, counts);
+    Window win;
+    win.click("Bt_RAW", raw);
+
+    QVERIFY(win.boxes.seen.empty());
+    QCOMPARE(win.kinds, std::vector<FileKind>{FileKind::Raw});
+    QCOMPARE(win.memo(), (QStringList{"size : 500", "step :  0.0200", "2th init : 10.0000"}));
+    QCOMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(win.label("Lb_dat"), QStringLiteral("None"));
+    QCOMPARE(win.points(), 500);
+    auto it = win.chart()->series()->data()->constBegin();
+    for (int i = 0; i < 500; ++i, ++it) {
+        QVERIFY(std::abs(it->key - (10 + i * 0.02)) < 1e-4);
+        QCOMPARE(it->value, double(counts[static_cast<std::size_t>(i)]));
+    }
+    QVERIFY(std::abs(win.chart()->series()->data()->at(499)->key - 19.98) < 1e-4);
+    QVERIFY(fs::exists(dir.path() / "S2.TXT"));
+    const std::string twoCol = readText((dir.path() / "S2.2CL").string());
+    QCOMPARE(std::count(twoCol.begin(), twoCol.end(), '\n'), 500L);
+    QCOMPARE(twoCol.substr(0, 20), std::string(" 10.000         50\r\n"));
+}
+
+void TestWindow::rawCommandOnInstrumentFile()
+{
+    TempDir dir;
+    const std::string raw = (dir.path() / "BT86.raw").string();
+    fs::copy_file(RAWDAT_TESTDATA "/raw/BT86.raw", raw);
+    const UxdScan uxd = readUxd(RAWDAT_TESTDATA "/raw/BT86_.UXD");
+    QVERIFY(uxd.count.size() > 1000);
+    Window win;
+    win.click("Bt_RAW", raw);
+
+    QVERIFY(win.boxes.seen.empty());
+    QCOMPARE(win.memo(), (QStringList{QStringLiteral("size : %1").arg(uxd.count.size()), "step :  0.0156",
+                                      "2th init :  3.0000"}));
+    QCOMPARE(win.points(), int(uxd.count.size()));
+    auto it = win.chart()->series()->data()->constBegin();
+    for (std::size_t i = 0; i < uxd.count.size(); ++i, ++it) {
+        QVERIFY(std::abs(it->key - (uxd.start + double(i) * uxd.step)) < 1e-3); // the export's step has 6 decimals
+        QVERIFY(std::abs(it->key - uxd.angle[i]) < 0.0051); // the export keeps four digits
+        QCOMPARE(it->value, uxd.count[i]);
+    }
+    QVERIFY(fs::exists(dir.path() / "BT86.TXT"));
+    QVERIFY(fs::exists(dir.path() / "BT86.2CL"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::overwriteQuestion_data()
+{
+    QTest::addColumn<bool>("dat");         // the DAT command, else the RAW command
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("mainWritten"); // the RAW file (DAT command) or the TXT file (RAW command)
+    QTest::addColumn<bool>("twoColWritten");
+    QTest::newRow("DAT, Oui") << true << "&Oui" << true << true;
+    QTest::newRow("DAT, Non") << true << "&Non" << false << false;
+    QTest::newRow("DAT, Enter") << true << "Enter" << true << true;
+    QTest::newRow("DAT, Escape") << true << "Escape" << false << false;
+    QTest::newRow("DAT, closed") << true << "Close" << false << false;
+    QTest::newRow("RAW, Oui") << false << "&Oui" << true << true;
+    QTest::newRow("RAW, Non") << false << "&Non" << false << true;
+    QTest::newRow("RAW, Escape") << false << "Escape" << false << true;
+}
+
+void TestWindow::overwriteQuestion()
+{
+    QFETCH(bool, dat);
+    QFETCH(QString, answer);
+    QFETCH(bool, mainWritten);
+    QFETCH(bool, twoColWritten);
+    TempDir dir;
+    const std::string source = dat ? writeDatScan(dir.path().string())
+                                   : writeRawScan(dir.path().string(), "S1.RAW", 10.0f, 0.02f, rawCounts(300));
+    const std::string main = (dir.path() / (dat ? "S1.RAW" : "S1.TXT")).string();
+    const std::string twoCol = (dir.path() / "S1.2CL").string();
+    const std::string mainBefore = "old file";
+    writeText(main, mainBefore);
+    writeText(twoCol, "old 2cl");
+
+    Window win;
+    win.boxes.setAnswers({answer});
+    win.click(dat ? "Bt_dat" : "Bt_RAW", source);
+
+    QCOMPARE(int(win.boxes.seen.size()), 1);
+    const BoxSeen& box = win.boxes.seen[0];
+    QCOMPARE(box.title, QStringLiteral("Confirmation"));
+    QCOMPARE(box.text, QStringLiteral("file already exists. erase?"));
+    QCOMPARE(box.icon, QMessageBox::Question);
+    QCOMPARE(box.buttons, (QStringList{"&Non", "&Oui"}));
+    QCOMPARE(box.defaultButton, QStringLiteral("&Oui"));
+    QCOMPARE(box.escapeButton, QStringLiteral("&Non"));
+
+    QCOMPARE(readText(main) != mainBefore, mainWritten);
+    QCOMPARE(readText(twoCol) != "old 2cl", twoColWritten);
+    if (dat) // a refused RAW file keeps the label as it was
+        QCOMPARE(win.label("Lb_raw"), mainWritten ? q(main) : QStringLiteral("None"));
+    QCOMPARE(win.points(), dat ? kDatChannels : 300); // plotted before the question
+}
+
+void TestWindow::noQuestionForTheTwoColumnFile()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    writeText((dir.path() / "S1.2CL").string(), "old 2cl");
+    Window win;
+    win.click("Bt_dat", dat);
+    QVERIFY(win.boxes.seen.empty());
+    QVERIFY(readText((dir.path() / "S1.2CL").string()) != "old 2cl");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::errorBoxThenWindowWorks_data()
+{
+    QTest::addColumn<bool>("dat");
+    QTest::addColumn<int>("keep"); // bytes of the good file kept in the cut one
+    QTest::newRow("DAT cut in the header") << true << 600;
+    QTest::newRow("DAT cut in the counts") << true << 5000;
+    QTest::newRow("RAW cut in the header") << false << 100;
+    QTest::newRow("RAW cut in the counts") << false << 1000;
+}
+
+void TestWindow::errorBoxThenWindowWorks()
+{
+    QFETCH(bool, dat);
+    QFETCH(int, keep);
+    TempDir dir;
+    const std::string good = dat ? writeDatScan(dir.path().string())
+                                 : writeRawScan(dir.path().string(), "S1.RAW", 10.0f, 0.02f, rawCounts(400));
+    const std::string cut = cutFile(good, (dir.path() / (dat ? "CUT.DAT" : "CUT.RAW")).string(), std::size_t(keep));
+
+    // The message the reader gives for the cut file, and that the box must show.
+    std::string message;
+    try {
+        TLitdat lit;
+        TScanHeader h;
+        TScanParams p;
+        RawModule m;
+        auto data = std::make_unique<TData>();
+        if (dat)
+            lit.Lect_Dat(cut, h, p, *data);
+        else
+            Lect_RAW(m, cut, h, p, *data);
+    } catch (const std::exception& e) {
+        message = e.what();
+    }
+    QVERIFY(QString::fromStdString(message).startsWith(QStringLiteral("Lecture au-delà de la fin de fichier")));
+
+    Window win;
+    win.click(dat ? "Bt_dat" : "Bt_RAW", good);
+    const int before = win.points();
+    const QStringList memoBefore = win.memo();
+    win.click(dat ? "Bt_dat" : "Bt_RAW", cut);
+
+    QCOMPARE(int(win.boxes.seen.size()), 1);
+    QCOMPARE(win.boxes.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(win.boxes.seen[0].text, QString::fromStdString(message));
+    QCOMPARE(win.boxes.seen[0].buttons.size(), 1);
+    // What the command changed before the error stays; the plot keeps the previous pattern.
+    QCOMPARE(win.label(dat ? "Lb_dat" : "Lb_raw"), q(cut));
+    QCOMPARE(win.memo(), dat ? memoBefore : QStringList{QString()});
+    QCOMPARE(win.points(), before);
+
+    // And the window still works.
+    fs::remove(dat ? dir.path() / "S1.RAW" : dir.path() / "S1.TXT");
+    win.click(dat ? "Bt_dat" : "Bt_RAW", good);
+    QCOMPARE(int(win.boxes.seen.size()), 1);
+    QCOMPARE(win.label(dat ? "Lb_dat" : "Lb_raw"), q(good));
+    QCOMPARE(win.points(), before);
+    QCOMPARE(win.memo().size(), dat ? memoBefore.size() + 10 : 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::readout_data()
+{
+    // The axes are set so that the value lands on a whole pixel: x from xlo by xPerPixel, y from
+    // ylo by yPerPixel.
+    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("y");
+    QTest::addColumn<double>("xlo");
+    QTest::addColumn<double>("xPerPixel");
+    QTest::addColumn<double>("ylo");
+    QTest::addColumn<double>("yPerPixel");
+    QTest::addColumn<bool>("inside");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("plain") << 25.5 << 130.0 << 0.0 << 0.5 << 0.0 << 10.0 << true << "Cursor : (25.500/130.0000)";
+    QTest::newRow("wider than the fields") << 1234.5 << 2.5 << 1000.0 << 0.5 << 0.0 << 0.5 << true
+                                           << "Cursor : (1234.500/2.5000)";
+    QTest::newRow("negative") << -12.5 << -0.5 << -100.0 << 0.5 << -10.0 << 0.5 << true
+                              << "Cursor : (-12.500/-0.5000)";
+    QTest::newRow("left of the rectangle") << -2.5 << 130.0 << 0.0 << 0.5 << 0.0 << 10.0 << false
+                                           << "Cursor : (-2.500/130.0000)";
+    QTest::newRow("below the rectangle") << 25.5 << -50.0 << 0.0 << 0.5 << 0.0 << 10.0 << false
+                                         << "Cursor : (25.500/-50.0000)";
+}
+
+void TestWindow::readout()
+{
+    QFETCH(double, x);
+    QFETCH(double, y);
+    QFETCH(double, xlo);
+    QFETCH(double, xPerPixel);
+    QFETCH(double, ylo);
+    QFETCH(double, yPerPixel);
+    QFETCH(bool, inside);
+    QFETCH(QString, text);
+    Window win;
+    CrossChart* c = win.chart();
+    // The tick labels take room from the plotting rectangle: set the ranges until it holds still.
+    for (QRect r, before; r.isNull() || r != before;) {
+        before = r;
+        r = c->plotRect();
+        c->xAxis->setRange(xlo, xlo + r.width() * xPerPixel);
+        c->yAxis->setRange(ylo, ylo + r.height() * yPerPixel);
+        c->replot();
+    }
+    moveMouse(c, QPoint(qRound(c->xAxis->coordToPixel(x)), qRound(c->yAxis->coordToPixel(y))));
+    QCOMPARE(win.status(), text);
+    QCOMPARE(win.w->crossShown(), inside);
+}
+
+void TestWindow::crossInvertsAndRestores()
+{
+    TempDir dir;
+    Window win;
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, rawCounts(500)));
+    CrossChart* c = win.chart();
+    const QRect r = c->plotRect();
+    const QImage base = win.picture();
+
+    const QPoint p1 = r.center();
+    moveMouse(c, p1);
+    QVERIFY(win.w->crossShown());
+    QCOMPARE(QPoint(win.w->lastX(), win.w->lastY()), p1);
+    QImage shown = win.picture();
+    QCOMPARE(shown, withCrosses(base, r, {p1}));
+    QVERIFY(shown.pixel(p1.x() + 1, p1.y()) != base.pixel(p1.x() + 1, p1.y()));
+    QCOMPARE(shown.pixel(p1), base.pixel(p1)); // inverted twice where the lines cross
+
+    // Moving inside: exactly one cross, at the pointer.
+    const QPoint p2 = p1 + QPoint(37, -21);
+    moveMouse(c, p2);
+    QCOMPARE(win.picture(), withCrosses(base, r, {p2}));
+    moveMouse(c, p2); // the same place again: still one cross there
+    QCOMPARE(win.picture(), withCrosses(base, r, {p2}));
+
+    // Over the margin: erased, the readout goes on.
+    moveMouse(c, QPoint(r.left() - 3, p2.y()));
+    QVERIFY(!win.w->crossShown());
+    QCOMPARE(win.picture(), base);
+    QVERIFY(win.status().startsWith(QStringLiteral("Cursor : (")));
+}
+
+void TestWindow::crossEdges_data()
+{
+    // Places along each axis of the plotting rectangle: "first" its first pixel, "last" its last,
+    // "edge" its right or bottom edge, "before" the pixel before its first, "mid" its middle.
+    QTest::addColumn<QString>("xAt");
+    QTest::addColumn<QString>("yAt");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("top-left corner") << "first" << "first" << true;
+    QTest::newRow("last column and row") << "last" << "last" << true;
+    QTest::newRow("right edge") << "edge" << "mid" << false;
+    QTest::newRow("bottom edge") << "mid" << "edge" << false;
+    QTest::newRow("left of the rectangle") << "before" << "mid" << false;
+    QTest::newRow("above the rectangle") << "mid" << "before" << false;
+}
+
+void TestWindow::crossEdges()
+{
+    QFETCH(QString, xAt);
+    QFETCH(QString, yAt);
+    QFETCH(bool, inside);
+    Window win;
+    CrossChart* c = win.chart();
+    const QRect r = c->plotRect();
+    const auto place = [](const QString& at, int first, int size) {
+        const std::map<QString, int> places = {
+            {"first", first}, {"last", first + size - 1}, {"edge", first + size}, {"before", first - 1},
+            {"mid", first + size / 2}};
+        return places.at(at);
+    };
+    const QPoint p(place(xAt, r.left(), r.width()), place(yAt, r.top(), r.height()));
+    const QImage base = win.picture();
+    moveMouse(c, p);
+    QCOMPARE(win.w->crossShown(), inside);
+    QCOMPARE(win.picture(), inside ? withCrosses(base, r, {p}) : base);
+}
+
+void TestWindow::crossErasedOnLeaving()
+{
+    Window win;
+    CrossChart* c = win.chart();
+    const QImage base = win.picture();
+    moveMouse(c, c->plotRect().center());
+    QVERIFY(win.picture() != base);
+    const QString readout = win.status();
+    leaveWidget(c);
+    QVERIFY(!win.w->crossShown());
+    QCOMPARE(win.picture(), base);
+    QCOMPARE(win.status(), readout);
+}
+
+void TestWindow::mouseMoveRepaintsOnlyStrips()
+{
+    TempDir dir;
+    Window win;
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, rawCounts(500)));
+    CrossChart* c = win.chart();
+    const QRect r = c->plotRect();
+    QCoreApplication::processEvents();
+
+    struct PaintSpy : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(e)->region();
+            return false;
+        }
+    } spy;
+    c->installEventFilter(&spy);
+    int replots = 0;
+    QObject::connect(c, &QCustomPlot::afterReplot, [&] { ++replots; });
+
+    const QPoint p1 = r.center();
+    const QPoint p2 = p1 + QPoint(10, 10);
+    moveMouse(c, p1);
+    QCoreApplication::processEvents();
+    spy.painted = QRegion();
+    moveMouse(c, p2);
+    QCoreApplication::processEvents();
+    QRegion strips;
+    for (const QPoint& p : {p1, p2})
+        strips += QRegion(r.left(), p.y(), r.width(), 1) + QRegion(p.x(), r.top(), 1, r.height());
+    QCOMPARE(spy.painted, strips);
+    QCOMPARE(replots, 0);
+}
+
+void TestWindow::noStrayCrossAfterReplot()
+{
+    TempDir dir;
+    const std::string raw = writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, rawCounts(500));
+    const std::string raw2 = writeRawScan(dir.path().string(), "T.RAW", 5.0f, 0.05f, rawCounts(200));
+    Window win;
+    win.click("Bt_RAW", raw);
+    CrossChart* c = win.chart();
+    moveMouse(c, c->plotRect().center());
+    win.click("Bt_RAW", raw2); // a new pattern, replotted under the cross
+
+    // Leaving erases the cross the window shows, and no other stays behind.
+    moveMouse(c, QPoint(1, 1));
+    const QImage left = win.picture();
+    c->replot();
+    QCOMPARE(left, win.picture());
+
+    // Entering again shows one cross, at the pointer.
+    const QPoint p = c->plotRect().center() + QPoint(-15, 8);
+    moveMouse(c, p);
+    QCOMPARE(win.picture(), withCrosses(left, c->plotRect(), {p}));
+}
+
+void TestWindow::gestures_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<double>("xlo"); // the bottom axis afterwards, axes at first 0..100 both
+    QTest::addColumn<double>("xhi");
+    QTest::newRow("left drag pans") << "drag" << -50.0 << 50.0;
+    QTest::newRow("Ctrl + left drag zooms to the box") << "box" << 25.0 << 75.0;
+    QTest::newRow("wheel zooms in at the pointer") << "wheel" << 50.0 - 50.0 * 0.85 << 50.0 + 50.0 * 0.85;
+}
+
+void TestWindow::gestures()
+{
+    QFETCH(QString, gesture);
+    QFETCH(double, xlo);
+    QFETCH(double, xhi);
+    Window win;
+    CrossChart* c = win.chart();
+    c->xAxis->setRange(0, 100);
+    c->yAxis->setRange(0, 100);
+    c->replot();
+    // Pixels of the axes as they were before the gesture.
+    const QPointF origin(c->xAxis->coordToPixel(0), c->yAxis->coordToPixel(0));
+    const QPointF perUnit(c->xAxis->coordToPixel(1) - origin.x(), c->yAxis->coordToPixel(1) - origin.y());
+    const auto at = [=](double x, double y) { return origin + QPointF(x * perUnit.x(), y * perUnit.y()); };
+    const auto send = [c](QEvent::Type type, QPointF pos, Qt::MouseButton button, Qt::MouseButtons held,
+                          Qt::KeyboardModifiers mods) {
+        QMouseEvent e(type, pos, c->mapToGlobal(pos), button, held, mods);
+        QApplication::sendEvent(c, &e);
+    };
+    if (gesture == QLatin1String("wheel")) {
+        const QPointF pos = at(50, 50);
+        QWheelEvent e(pos, c->mapToGlobal(pos), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(c, &e);
+    } else {
+        const Qt::KeyboardModifiers mods = gesture == QLatin1String("box") ? Qt::ControlModifier : Qt::NoModifier;
+        send(QEvent::MouseButtonPress, at(25, 25), Qt::LeftButton, Qt::LeftButton, mods);
+        send(QEvent::MouseMove, at(50, 50), Qt::NoButton, Qt::LeftButton, mods);
+        send(QEvent::MouseMove, at(75, 75), Qt::NoButton, Qt::LeftButton, mods);
+        send(QEvent::MouseButtonRelease, at(75, 75), Qt::LeftButton, Qt::NoButton, mods);
+    }
+    QCoreApplication::processEvents();
+    // Events fall on whole pixels: within two pixels' worth of the bottom axis.
+    const double pixel = 2 * 100.0 / c->plotRect().width();
+    QVERIFY2(std::abs(c->xAxis->range().lower - xlo) < pixel, qPrintable(QString::number(c->xAxis->range().lower)));
+    QVERIFY2(std::abs(c->xAxis->range().upper - xhi) < pixel, qPrintable(QString::number(c->xAxis->range().upper)));
+}
+
+void TestWindow::doubleClickScales_data()
+{
+    QTest::addColumn<float>("start");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<double>("xlo");
+    QTest::addColumn<double>("xhi");
+    QTest::newRow("angles above 0") << 10.0f << 500 << 0.0 << 10 + 499 * 0.02;
+    QTest::newRow("angles below 0") << -20.0f << 500 << -20.0 << -20 + 499 * 0.02;
+    QTest::newRow("no pattern") << 0.0f << 0 << 0.0 << 40.0;
+}
+
+void TestWindow::doubleClickScales()
+{
+    QFETCH(float, start);
+    QFETCH(int, steps);
+    QFETCH(double, xlo);
+    QFETCH(double, xhi);
+    TempDir dir;
+    Window win;
+    if (steps > 0)
+        win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", start, 0.02f, rawCounts(steps)));
+    CrossChart* c = win.chart();
+    const QCPRange yBefore(-7, 3);
+    c->xAxis->setRange(22, 40); // zoomed and moved by the user
+    c->yAxis->setRange(yBefore);
+    c->replot();
+    QTest::mouseDClick(c, Qt::LeftButton, Qt::NoModifier, c->plotRect().center());
+
+    QVERIFY(std::abs(c->xAxis->range().lower - xlo) < 1e-4);
+    QVERIFY(std::abs(c->xAxis->range().upper - xhi) < 1e-4);
+    if (steps > 0) {
+        QCOMPARE(c->yAxis->range().lower, 50.0);
+        QCOMPARE(c->yAxis->range().upper, 1000.0);
+    } else {
+        QVERIFY(c->yAxis->range() == yBefore); // nothing to fit
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::kindOfDroppedFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content"); // empty: the file does not exist
+    QTest::addColumn<bool>("raw");
+    QTest::newRow("RAW2 bytes") << "a.RAW" << QByteArray("RAW2\0\0\0", 7) << true;
+    QTest::newRow("RAW1.01 bytes under another name") << "b.dat" << QByteArray("RAW1.01\0", 8) << true;
+    QTest::newRow("DAT bytes under a RAW name") << "c.raw" << QByteArray("\x4b\x02\x00\x10\x02", 5) << false;
+    QTest::newRow("too short, RAW name") << "d.Raw" << QByteArray("RA") << true;
+    QTest::newRow("too short, DAT name") << "e.DAT" << QByteArray("RA") << false;
+    QTest::newRow("missing, RAW name") << "f.RAW" << QByteArray() << true;
+    QTest::newRow("missing, other name") << "g.txt" << QByteArray() << false;
+}
+
+void TestWindow::kindOfDroppedFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, raw);
+    TempDir dir;
+    const QString path = q(dir.file(name.toStdString()));
+    if (!content.isEmpty())
+        writeBytes(path.toStdString(), std::vector<std::uint8_t>(content.begin(), content.end()));
+    QCOMPARE(TRawDat::kindOfFile(path) == FileKind::Raw, raw);
+}
+
+void TestWindow::droppedFilesRunTheirCommands()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    Window win;
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(q(dat)), QUrl::fromLocalFile(q(raw))});
+    QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.w.get(), &enter);
+    QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.w.get(), &drop);
+    QVERIFY(drop.isAccepted());
+
+    QTRY_COMPARE(win.label("Lb_raw"), q(raw));
+    QVERIFY(win.kinds.empty()); // no dialog
+    QVERIFY(win.boxes.seen.empty());
+    QCOMPARE(win.label("Lb_dat"), q(dat));
+    QCOMPARE(win.memo(), (QStringList{"size : 500", "step :  0.0200", "2th init : 10.0000"}));
+    QCOMPARE(win.points(), 500);
+    for (const char* f : {"S1.RAW", "S1.2CL", "S2.TXT", "S2.2CL"})
+        QVERIFY2(fs::exists(dir.path() / f), f);
+}
+
+void TestWindow::fileDroppedDuringACommandRunsAfterIt()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    writeText((dir.path() / "S1.RAW").string(), "old raw"); // the DAT command will ask
+    Window win;
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(q(raw))});
+    QString rawLabelDuringTheQuestion;
+    win.boxes.onBox = [&](QMessageBox*) {
+        QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(win.w.get(), &enter);
+        QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(win.w.get(), &drop);
+        QCoreApplication::processEvents(); // the drop's own turn comes while the command runs
+        rawLabelDuringTheQuestion = win.label("Lb_raw");
+    };
+    win.boxes.setAnswers({"&Non"});
+    win.click("Bt_dat", dat);
+    QCOMPARE(rawLabelDuringTheQuestion, QStringLiteral("None"));
+    QCOMPARE(win.label("Lb_dat"), q(dat));
+    QTRY_COMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(win.points(), 500);
+    QCOMPARE(readText((dir.path() / "S1.RAW").string()), std::string("old raw"));
+}
+
+void TestWindow::dragEnterTakesOnlyFiles()
+{
+    Window win;
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/x.DAT"))});
+    QMimeData text;
+    text.setText(QStringLiteral("/tmp/x.DAT"));
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/x.DAT"))});
+    for (auto [mime, accepted] : {std::pair{&files, true}, std::pair{&text, false}, std::pair{&remote, false}}) {
+        QDragEnterEvent e(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        e.setAccepted(false);
+        QApplication::sendEvent(win.w.get(), &e);
+        QCOMPARE(e.isAccepted(), accepted);
+    }
+}
+
+void TestWindow::savesPictures()
+{
+    TempDir dir;
+    Window win;
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, rawCounts(500)));
+    moveMouse(win.chart(), win.chart()->plotRect().center()); // the cross is not part of the picture
+
+    const QString png = q(dir.file("plot.png"));
+    QVERIFY(win.w->savePicture(png));
+    QImage image(png);
+    QCOMPARE(image.size(), win.chart()->size());
+    QCOMPARE(image.convertToFormat(QImage::Format_RGB32), win.chart()->toPixmap().toImage().convertToFormat(QImage::Format_RGB32));
+
+    const QString pdf = q(dir.file("plot.PDF"));
+    QVERIFY(win.w->savePicture(pdf));
+    QCOMPARE(readText(pdf.toStdString()).substr(0, 5), std::string("%PDF-"));
+
+    QVERIFY(!win.w->savePicture(q(dir.file("no/such/folder/plot.png"))));
+}
+
+void TestWindow::contextMenuSavesPicture()
+{
+    TempDir dir;
+    Window win;
+    win.w->setSaveChooser([&] { return std::optional<QString>(q(dir.file("menu"))); });
+    for (const QString& entry : {QStringLiteral("Save as PNG..."), QStringLiteral("Save as PDF...")}) {
+        QStringList entries;
+        QTimer::singleShot(50, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction* a : menu->actions())
+                entries << a->text();
+            for (QAction* a : menu->actions())
+                if (a->text() == entry)
+                    a->trigger();
+            menu->close();
+        });
+        emit win.chart()->customContextMenuRequested(QPoint(50, 50));
+        QCOMPARE(entries, (QStringList{"Save as PNG...", "Save as PDF..."}));
+    }
+    QVERIFY(!QImage(q(dir.file("menu.png"))).isNull());
+    QCOMPARE(readText(dir.file("menu.pdf")).substr(0, 5), std::string("%PDF-"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::quitReleasesAndCloses()
+{
+    for (bool converted : {false, true}) {
+        TempDir dir;
+        Window win;
+        if (converted) {
+            win.click("Bt_dat", writeDatScan(dir.path().string()));
+            QVERIFY(win.w->state().Data);
+        }
+        QTest::mouseClick(win.child<QPushButton>("Quit"), Qt::LeftButton);
+        QVERIFY(!win.w->state().Data);
+        QVERIFY(!win.w->isVisible());
+    }
+}
+
+void TestWindow::windows1252Texts_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("header"); // as a header text
+    QTest::addColumn<QString>("message"); // as a message
+    QTest::newRow("ASCII") << QByteArray("taille : 12") << "taille : 12" << "taille : 12";
+    QTest::newRow("quotes, micro, euro") << QByteArray("\x93" "A\x94 5\xb5m \x80") << "\u201CA\u201D 5\u00B5m \u20AC"
+                                         << "\u201CA\u201D 5\u00B5m \u20AC";
+    QTest::newRow("Latin-1 range") << QByteArray("caf\xe9 \xff") << "caf\u00E9 \u00FF" << "caf\u00E9 \u00FF";
+    QTest::newRow("undefined bytes") << QByteArray("\x81\x8d\x8f\x90\x9d") << "\u0081\u008D\u008F\u0090\u009D"
+                                     << "\u0081\u008D\u008F\u0090\u009D";
+    QTest::newRow("ends at NUL") << QByteArray("ab\0cd", 5) << "ab" << "ab";
+    QTest::newRow("UTF-8 message") << QByteArray("Acc\xc3\xa8s au fichier refus\xc3\xa9") << "Acc\u00C3\u00A8s au fichier refus\u00C3\u00A9"
+                                   << "Acc\u00E8s au fichier refus\u00E9";
+}
+
+void TestWindow::windows1252Texts()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, header);
+    QFETCH(QString, message);
+    const std::string_view v(bytes.constData(), std::size_t(bytes.size()));
+    QCOMPARE(fromWindows1252(v), header);
+    QCOMPARE(messageText(v), message);
+}
+
+void TestWindow::bundledSample()
+{
+    const fs::path samples(RAWDAT_SAMPLES);
+    fs::path dat;
+    if (fs::exists(samples))
+        for (const auto& e : fs::directory_iterator(samples))
+            if (QString::fromStdString(e.path().extension().string()).compare(QStringLiteral(".DAT"), Qt::CaseInsensitive) == 0)
+                dat = e.path();
+    if (dat.empty())
+        QSKIP("no bundled sample DAT file in samples/");
+
+    TempDir dir;
+    for (const auto& e : fs::directory_iterator(samples))
+        fs::copy_file(e.path(), dir.path() / e.path().filename());
+    const std::string copy = (dir.path() / dat.filename()).string();
+    Window win;
+    win.click("Bt_dat", copy);
+    QVERIFY(win.boxes.seen.empty());
+    QCOMPARE(win.memo().at(1), QStringLiteral("calibration : calibOK"));
+    QVERIFY(win.points() > 0);
+    const std::string raw = (dir.path() / dat.filename()).replace_extension(".RAW").string();
+    QVERIFY(fs::exists(raw));
+
+    // The RAW file just written reads back with the converted pattern.
+    win.click("Bt_RAW", raw);
+    QVERIFY(win.boxes.seen.empty());
+    QCOMPARE(win.points(), win.w->state().Header.Size);
+}
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
