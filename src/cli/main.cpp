@@ -19,6 +19,9 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace fs = std::filesystem;
 using namespace rawdat;
@@ -110,6 +113,18 @@ private:
     std::string path_;
     bool force_;
 };
+
+// Each file gets a fresh state and fresh work arrays, about 1.5 MB allocated and freed per file.
+// glibc would hand those blocks back to the system after every file and take the page faults of
+// zeroing them again for the next, which costs more than a RAW file's whole conversion: keep them
+// in the heap instead. The peak resident size stays that of one file per worker.
+void keepFreedMemoryForTheNextFile()
+{
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
+}
 
 std::string failureLine(const std::string& file, const std::string& message)
 {
@@ -312,6 +327,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    keepFreedMemoryForTheNextFile();
     const bool progress = !quiet && ::isatty(2);
     std::mutex mutex;
     std::atomic<std::size_t> next{0};

@@ -233,7 +233,7 @@ void TConversion::convertDat()
     for (int i = 1; i <= m; ++i) {
         const auto j = static_cast<int>(first) + i - 1;
         angle[i] = Real48::fromValue(lit_.Degree(cal, j));
-        count[i] = Real48::fromValue(data[j]);
+        count[i] = Real48::fromCount(data[j]);
     }
     const long double a1 = angle[1].value();
     const double start =
@@ -329,7 +329,7 @@ void TConversion::plotAndExportRaw()
     const double step = range.Step;
     const double stop = (size - 1) * step + start;
     for (int i = 1; i <= size; ++i)
-        (*work)[i] = Real48::fromValue(data[i]);
+        (*work)[i] = Real48::fromCount(data[i]);
     if (ConfirmOverwrite(s_.DatFileName))
         lit_.Ecr_TXT(s_.DatFileName, s_.Header, s_.Params, *work, start, step, stop);
     Ecr_2CL(s_.DatFileName, x, y, size);

@@ -1,13 +1,78 @@
 #include "ulit_dat/numtext.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace rawdat {
 
 namespace {
+
+constexpr int kMaxScaledDecimals = 19;
+
+constexpr std::array<std::uint64_t, kMaxScaledDecimals + 1> kPow10 = [] {
+    std::array<std::uint64_t, kMaxScaledDecimals + 1> p{};
+    p[0] = 1;
+    for (std::size_t d = 1; d < p.size(); ++d)
+        p[d] = p[d - 1] * 10;
+    return p;
+}();
+
+// The largest mantissa that, times 10^d, still fits 64 bits.
+constexpr std::array<std::uint64_t, kMaxScaledDecimals + 1> kMaxMantissa = [] {
+    std::array<std::uint64_t, kMaxScaledDecimals + 1> m{};
+    for (std::size_t d = 0; d < m.size(); ++d)
+        m[d] = std::numeric_limits<std::uint64_t>::max() / kPow10[d];
+    return m;
+}();
+
+// |value| * 10^decimals rounded half away from zero, exactly, in 64-bit integer arithmetic: the
+// count of 10^-decimals that the text shows. False when the value is not a normal number (or
+// zero) or when the exact product does not fit 64 bits; the caller then takes the general path.
+// With |value| = m * 2^e (m odd), |value| * 10^d = m * 10^d * 2^e: a shift, and for e < 0 the
+// bits shifted out decide the rounding (one half exactly is rounded up).
+bool scaledMagnitude(double value, int decimals, std::uint64_t& scaled)
+{
+    if (decimals < 0 || decimals > kMaxScaledDecimals)
+        return false;
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    if ((bits << 1) == 0) { // +0 or -0
+        scaled = 0;
+        return true;
+    }
+    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biased == 0 || biased == 0x7FF) // subnormal, infinite or NaN
+        return false;
+    std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    int e = biased - 1075;
+    const int tz = std::countr_zero(m);
+    m >>= tz;
+    e += tz;
+    const auto d = static_cast<std::size_t>(decimals);
+    if (m > kMaxMantissa[d])
+        return false;
+    const std::uint64_t product = m * kPow10[d];
+    if (e >= 0) {
+        if (e >= 64 || product > (std::numeric_limits<std::uint64_t>::max() >> e))
+            return false;
+        scaled = product << e;
+        return true;
+    }
+    const int shift = -e;
+    if (shift > 64) { // product < 2^64 <= 2^(shift - 1): below one half
+        scaled = 0;
+    } else if (shift == 64) {
+        scaled = product >> 63; // one half or more rounds to 1
+    } else {
+        const std::uint64_t dropped = product & ((std::uint64_t{1} << shift) - 1);
+        scaled = (product >> shift) + (dropped >= (std::uint64_t{1} << (shift - 1)) ? 1 : 0);
+    }
+    return true;
+}
 
 // True when |value| * 10^decimals lies exactly halfway between two integers. With
 // value = M * 2^-k (M odd), value * 10^d = M * 5^d * 2^(d - k): its fractional part is exactly
@@ -25,25 +90,79 @@ bool isDecimalTie(double value, int decimals)
     return decimals - k == -1;
 }
 
+// The text without padding, into buf (at least 400 characters); returns its length.
+std::size_t fixedChars(char* buf, std::size_t size, double value, int decimals)
+{
+    std::uint64_t scaled = 0;
+    if (scaledMagnitude(value, decimals, scaled)) {
+        // The same text as the general path: a minus sign whenever the sign bit is set (also
+        // for -0 and for negatives that round to zero), the whole part, the decimals.
+        char* p = buf;
+        if (std::signbit(value))
+            *p++ = '-';
+        char digits[24];
+        const auto n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, scaled).ptr - digits);
+        const int whole = n - decimals; // digits before the point; none: a 0 is written
+        if (whole > 0) {
+            p = std::copy_n(digits, whole, p);
+        } else {
+            *p++ = '0';
+        }
+        if (decimals > 0) {
+            *p++ = '.';
+            if (whole < 0)
+                p = std::fill_n(p, -whole, '0');
+            const int from = std::max(whole, 0);
+            p = std::copy_n(digits + from, n - from, p);
+        }
+        return static_cast<std::size_t>(p - buf);
+    }
+    // to_chars rounds the exact binary value correctly, but ties to even. A true tie has exactly
+    // decimals + 1 decimals, the last one a 5: written with them all, nothing is rounded, and
+    // dropping the 5 and adding one unit to the digits left rounds it away from zero.
+    const bool tie = isDecimalTie(value, decimals);
+    auto res = std::to_chars(buf, buf + size, value, std::chars_format::fixed, tie ? decimals + 1 : decimals);
+    if (res.ec != std::errc() || res.ptr == buf) {
+        std::memcpy(buf, "NAN", 3);
+        return 3;
+    }
+    std::size_t len = static_cast<std::size_t>(res.ptr - buf);
+    if (tie) {
+        len -= decimals == 0 ? 2 : 1; // the 5, and the point when no decimal is written
+        std::size_t i = len;
+        while (i > 0 && (buf[i - 1] == '9' || buf[i - 1] == '.')) {
+            if (buf[i - 1] == '9')
+                buf[i - 1] = '0';
+            --i;
+        }
+        if (i > 0 && buf[i - 1] != '-') {
+            ++buf[i - 1];
+        } else { // all nines: one more digit in front
+            std::memmove(buf + i + 1, buf + i, len - i);
+            buf[i] = '1';
+            ++len;
+        }
+    }
+    return len;
+}
+
 } // namespace
 
 void appendFixed(std::string& out, double value, int decimals, int width)
 {
-    char buf[400];
-    double v = value;
-    // to_chars rounds the exact binary value correctly, ties to even; a true tie is moved one
-    // ulp away from zero so that it rounds away from zero.
-    if (isDecimalTie(v, decimals))
-        v = std::nextafter(v, std::signbit(v) ? -HUGE_VAL : HUGE_VAL);
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    std::size_t len = res.ec == std::errc() ? static_cast<std::size_t>(res.ptr - buf) : 0;
-    if (len == 0) {
-        std::memcpy(buf, "NAN", 3);
-        len = 3;
+    // The padding goes in front of the text in the same buffer, so that the string grows once.
+    constexpr std::size_t kPadRoom = 32;
+    char buf[kPadRoom + 400];
+    char* const text = buf + kPadRoom;
+    const std::size_t len = fixedChars(text, sizeof buf - kPadRoom, value, decimals);
+    const std::size_t pad = width > 0 && len < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - len : 0;
+    if (pad <= kPadRoom) {
+        std::memset(text - pad, ' ', pad);
+        out.append(text - pad, pad + len);
+    } else {
+        out.append(pad, ' ');
+        out.append(text, len);
     }
-    if (width > 0 && len < static_cast<std::size_t>(width))
-        out.append(static_cast<std::size_t>(width) - len, ' ');
-    out.append(buf, len);
 }
 
 std::string fixedText(double value, int decimals, int width)

@@ -21,6 +21,8 @@ public:
     static Real48 fromBytes(const std::uint8_t* six);
     // Throws FloatError(Overflow) above the largest magnitude, FloatError(InvalidOperation) for NaN.
     static Real48 fromValue(long double v);
+    // A count: the bytes of fromValue(v), built directly (every int32 fits 40 significant bits).
+    static Real48 fromCount(std::int32_t v);
     double value() const;
     const std::array<std::uint8_t, 6>& bytes() const { return b_; }
     bool operator==(const Real48&) const = default;
