@@ -1,8 +1,8 @@
-// Every prefix of a valid file, for every reader, both commands and the F1B conversion. A binary reader either fails
-// with "Lecture au-delà de la fin de fichier", naming the file and an offset within the prefix,
-// and leaves the caller's records as they were, or reads exactly what the whole file holds (when
-// the cut falls in bytes it never reads). A TXT prefix is a shorter scan. A command either fails
-// and writes nothing, or writes exactly the files of the whole input.
+// Every prefix of a valid file, for every reader, both commands and the F1B conversion. A binary
+// reader either fails with "Lecture au-delà de la fin de fichier", naming the file and an offset
+// within the prefix, and leaves the caller's records as they were, or reads exactly what the whole
+// file holds (when the cut falls in bytes it never reads). A TXT prefix is a shorter scan. A
+// command either fails and writes nothing, or writes exactly the files of the whole input.
 #include "reliability.h"
 
 #include "fmt_raw/raw.h"
