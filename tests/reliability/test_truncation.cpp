@@ -1,16 +1,18 @@
-// Every prefix of a valid file, for every reader and both commands. A binary reader either fails
-// with "Lecture au-delà de la fin de fichier", naming the file and an offset within the prefix,
-// and leaves the caller's records as they were, or reads exactly what the whole file holds (when
-// the cut falls in bytes it never reads). A TXT prefix is a shorter scan. A command either fails
-// and writes nothing, or writes exactly the files of the whole input.
+// Every prefix of a valid file, for every reader, both commands and the F1B conversion. A binary
+// reader either fails with "Lecture au-delà de la fin de fichier", naming the file and an offset
+// within the prefix, and leaves the caller's records as they were, or reads exactly what the whole
+// file holds (when the cut falls in bytes it never reads). A TXT prefix is a shorter scan. A
+// command either fails and writes nothing, or writes exactly the files of the whole input.
 #include "reliability.h"
 
 #include "fmt_raw/raw.h"
 #include "fmt_raw/raw_images.h"
+#include "ulit_dat/dtb.h"
 #include "ulit_dat/errors.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -33,10 +35,17 @@ struct ScanRead {
     TData d;
     RawModule m;
     TCalibration c;
+    TDtbHeader dh;
+    TDtbEntries de;
     bool operator==(const ScanRead& o) const
     {
+        if (de.count() != o.de.count())
+            return false;
+        for (int i = 1; i <= de.count(); ++i)
+            if (!(de[i] == o.de[i]))
+                return false;
         return h == o.h && p == o.p && d == o.d && m.RangeInfo == o.m.RangeInfo &&
-               m.AnodeIndex == o.m.AnodeIndex && c == o.c;
+               m.AnodeIndex == o.m.AnodeIndex && c == o.c && dh == o.dh;
     }
 };
 
@@ -48,8 +57,11 @@ struct SweepCounts {
     int readWhole = 0;
 };
 
-// Runs the reader over every prefix of `whole` (written to `path`) and checks each outcome.
-SweepCounts sweep(const std::string& what, const std::string& path, const Image& whole, const Reader& read)
+// Runs the reader over every prefix of `whole` (written to `path`) and checks each outcome. A
+// reader that checks a declared count against the file's size first may refuse a prefix instead,
+// with a message that holds `shortRefusal`.
+SweepCounts sweep(const std::string& what, const std::string& path, const Image& whole, const Reader& read,
+                  const char* shortRefusal)
 {
     auto marked = std::make_unique<ScanRead>();
     marked->h.Comment1 = "previous scan";
@@ -58,6 +70,9 @@ SweepCounts sweep(const std::string& what, const std::string& path, const Image&
     marked->m.RangeInfo.Start = 99.0f;
     marked->c.KnotCount = 3;
     marked->c.KnotPos[2] = 0.5;
+    marked->dh.FirstValue = 77;
+    marked->de.growTo(2);
+    marked->de[2].Pairs[3] = {1.5, 2.5};
 
     writeBytes(path, whole);
     auto full = std::make_unique<ScanRead>(*marked);
@@ -79,6 +94,12 @@ SweepCounts sweep(const std::string& what, const std::string& path, const Image&
             EXPECT_EQ(e.file(), path) << what << " cut at " << n;
             EXPECT_GE(e.offset(), 0) << what << " cut at " << n;
             EXPECT_LE(e.offset(), static_cast<std::int64_t>(n)) << what << " cut at " << n;
+            EXPECT_TRUE(*got == *marked) << what << " cut at " << n << " changed the records";
+        } catch (const Refusal& e) {
+            ++counts.failed;
+            EXPECT_TRUE(shortRefusal && std::string(e.what()).find(shortRefusal) != std::string::npos)
+                << what << " cut at " << n << ": " << e.what();
+            EXPECT_EQ(e.file(), path) << what << " cut at " << n;
             EXPECT_TRUE(*got == *marked) << what << " cut at " << n << " changed the records";
         } catch (const std::exception& e) {
             ADD_FAILURE() << what << " cut at " << n << ": " << e.what();
@@ -106,6 +127,17 @@ TEST(Truncation, EveryPrefixOfEachBinaryFormat)
         Lect_RAW(r.m, p, r.h, r.p, r.d);
         return true;
     };
+    const Reader fdt = [&](const std::string& p, ScanRead& r) {
+        return lit.LoadScanFDT(1, p, true, r.p, r.h, r.d);
+    };
+    const Reader dtb = [&](const std::string& p, ScanRead& r) { return lit.Lect_DTB(p, r.dh, r.de); };
+
+    // A DTB file of two entries of type 5 (6 pairs each), every value distinct.
+    Image dtbFile(kDtbFirstEntry + 2 * dtbEntrySize(6) + 2, 0);
+    put<std::uint16_t>(dtbFile, 4, 5);
+    put<std::uint16_t>(dtbFile, 8, 2);
+    for (std::size_t at = 10, v = 1; at + 8 <= dtbFile.size() - 2; at += 8, ++v)
+        put<double>(dtbFile, at, 0.5 * static_cast<double>(v));
 
     TCalibration poly;
     poly.PolyCoef[1] = 5.0;
@@ -120,6 +152,7 @@ TEST(Truncation, EveryPrefixOfEachBinaryFormat)
         Image file;
         const Reader& read;
         std::size_t readWhole; // prefixes that hold every byte the reader reads
+        const char* shortRefusal = nullptr;
     };
     const Row rows[] = {
         // The end byte 0x82 of a DAT file is not read.
@@ -130,9 +163,12 @@ TEST(Truncation, EveryPrefixOfEachBinaryFormat)
         {"RAW2 of 300 steps", readBytes(writeRaw2(dir, "R.RAW", 300)), raw, 0},
         {"RAW1 instrument file", readBytes(std::string(RAWDAT_TESTDATA) + "/raw/BT86.raw"), raw, 0},
         {"RAW1 of three ranges", format1, raw, format1.size() - format1FirstRange},
+        {"FDT of one scan", readBytes(writeFdt(dir, "F.fdt")), fdt, 0},
+        // Past its header, a DTB file shorter than its entries is refused before they are read.
+        {"DTB of two entries", dtbFile, dtb, 0, "the file holds"},
     };
     for (const Row& row : rows) {
-        const SweepCounts c = sweep(row.what, dir.file("cut"), row.file, row.read);
+        const SweepCounts c = sweep(row.what, dir.file("cut"), row.file, row.read, row.shortRefusal);
         EXPECT_EQ(static_cast<std::size_t>(c.readWhole), row.readWhole) << row.what;
         EXPECT_EQ(static_cast<std::size_t>(c.failed), row.file.size() - row.readWhole) << row.what;
     }
@@ -277,4 +313,50 @@ TEST(Truncation, TheRawCommandWritesNothingForACutRawFile)
     const std::string path = raw1.file("S.raw");
     writeBytes(path, raw1Image(fields));
     sweepCommand("RAW1 file", raw1, path, runRawCommand);
+}
+
+TEST(Truncation, EveryPrefixOfAnF1bFileConvertsItsWholeScansOrWritesNothing)
+{
+    // An F1B file is text: a shorter file counts fewer lines, so fewer scans. Each prefix either
+    // converts, writing an FDT file that holds the scans the prefix counts, or fails and writes
+    // nothing.
+    TempDir dir;
+    writeF1bFiles(dir, 40, 3);
+    const Image whole = readBytes(dir.file("run.F1B"));
+    int converted = 0;
+    int failed = 0;
+    for (std::size_t n = 0; n <= whole.size(); ++n) {
+        fs::remove(dir.file("run.fdt"));
+        fs::remove(dir.file("run.cal"));
+        writeBytes(dir.file("run.F1B"), prefix(whole, n));
+        const CommandRun r = runF1bConversion(dir);
+        if (!r.ok) {
+            ++failed;
+            ASSERT_EQ(r.errors.size(), 1u) << n;
+            EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"run.F1B", "run.par"})) << n;
+            continue;
+        }
+        ++converted;
+        EXPECT_EQ(listFolder(dir.path()),
+                  (std::vector<std::string>{"run.F1B", "run.cal", "run.fdt", "run.par"}))
+            << n;
+        TLitdat lit;
+        auto scan = std::make_unique<DatScan>();
+        ASSERT_NO_THROW(lit.LoadScanFDT(0, dir.file("run.fdt"), true, scan->p, scan->h, scan->d)) << n;
+        const int scans = scan->h.NbScans;
+        EXPECT_TRUE(scans >= 0 && scans <= 3) << n;
+        if (scans > 0) {
+            ASSERT_TRUE(lit.LoadScanFDT(scans, dir.file("run.fdt"), false, scan->p, scan->h, scan->d)) << n;
+        }
+    }
+    // Line 5 begins with the channel count "  40": the prefixes without its "4" are refused (a
+    // count below 2), every longer one converts (from "  4", a count of 4).
+    std::size_t line5 = 0;
+    for (int i = 0; i < 4; ++i)
+        line5 = static_cast<std::size_t>(
+                    std::find(whole.begin() + static_cast<long>(line5), whole.end(), '\n') - whole.begin()) +
+                1;
+    ASSERT_EQ(whole[line5 + 2], '4');
+    EXPECT_EQ(failed, static_cast<int>(line5 + 2) + 1);
+    EXPECT_EQ(converted, static_cast<int>(whole.size() - line5 - 2));
 }
