@@ -249,11 +249,11 @@ int main(int argc, char** argv)
 
     // F1B: a short and a long scan, with their parameter files (harness.h: splitInput).
     for (auto [n, scans] : {std::pair{20, 2}, std::pair{1280, 1}}) {
-        test::F1bSpec spec;
-        spec.n = n;
-        spec.scans = scans;
+        test::F1bSpec layout;
+        layout.n = n;
+        layout.scans = scans;
         w.put("f1b", "n" + std::to_string(n) + "-scans" + std::to_string(scans),
-              fuzz::joinParts(test::makeParams(scans), test::makeF1b(spec)));
+              fuzz::joinParts(test::makeParams(scans), test::makeF1b(layout)));
     }
 
     std::printf("%d seeds written to %s\n", w.count(), argv[1]);

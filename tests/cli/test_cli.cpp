@@ -199,10 +199,10 @@ TEST(Cli, UsageErrors)
 TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)
 {
     TempDir dir;
-    F1bSpec spec;
-    spec.n = 1024;
-    spec.scans = 2;
-    writeText(dir.file("run.F1B"), makeF1b(spec));
+    F1bSpec layout;
+    layout.n = 1024;
+    layout.scans = 2;
+    writeText(dir.file("run.F1B"), makeF1b(layout));
     writeText(dir.file("run.par"), makeParams(2));
     CliRun r = convert("f1b run.par run.F1B", dir.path());
     EXPECT_EQ(r.status, 0) << r.err;

@@ -88,10 +88,10 @@ Image raw2With(
 }
 
 // run.F1B and run.par (or no parameter file), with the outputs of an earlier conversion.
-std::function<std::string(const TempDir&)> f1b(const F1bSpec& spec, std::optional<std::string> params)
+std::function<std::string(const TempDir&)> f1b(const F1bSpec& layout, std::optional<std::string> params)
 {
-    return [spec, params](const TempDir& dir) {
-        writeText(dir.file("run.F1B"), makeF1b(spec));
+    return [layout, params](const TempDir& dir) {
+        writeText(dir.file("run.F1B"), makeF1b(layout));
         if (params)
             writeText(dir.file("run.par"), *params);
         writeText(dir.file("run.fdt"), "earlier FDT file");

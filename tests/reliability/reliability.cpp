@@ -65,11 +65,11 @@ std::string writeFdt(const TempDir& dir, const std::string& name)
 
 void writeF1bFiles(const TempDir& dir, int n, int scans)
 {
-    F1bSpec spec;
-    spec.n = n;
-    spec.scans = scans;
+    F1bSpec layout;
+    layout.n = n;
+    layout.scans = scans;
     writeText(dir.file("run.par"), makeParams(scans));
-    writeText(dir.file("run.F1B"), makeF1b(spec));
+    writeText(dir.file("run.F1B"), makeF1b(layout));
 }
 
 CommandRun runF1bConversion(const TempDir& dir)

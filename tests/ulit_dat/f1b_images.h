@@ -31,23 +31,23 @@ struct F1bSpec {
     std::string label = "  SCAN00001";
 };
 
-// An F1B file of spec.scans blocks, each line ended by LF.
-inline std::string makeF1b(const F1bSpec& spec)
+// An F1B file of layout.scans blocks, each line ended by LF.
+inline std::string makeF1b(const F1bSpec& layout)
 {
-    const int nl = static_cast<int>(std::nearbyint(spec.n / 10.0));
+    const int nl = static_cast<int>(std::nearbyint(layout.n / 10.0));
     std::string text = "F1B title line\n";
-    for (int k = 1; k <= spec.scans; ++k) {
-        text += (k == 1 ? spec.comment : "block " + std::to_string(k)) + "\n";
-        text += spec.label.substr(0, spec.label.size() - 1) + std::to_string(k) + "\n";
+    for (int k = 1; k <= layout.scans; ++k) {
+        text += (k == 1 ? layout.comment : "block " + std::to_string(k)) + "\n";
+        text += layout.label.substr(0, layout.label.size() - 1) + std::to_string(k) + "\n";
         std::string l3;
         place(l3, 2, rightAligned(fixedText(0.5 * k, 4), 12));     // Extra52
         place(l3, 15, rightAligned(fixedText(60.0 + k, 2), 8));    // AcqTime
         if (k == 1) {
-            place(l3, 69, spec.wavelength);
-            place(l3, 78, spec.step);
+            place(l3, 69, layout.wavelength);
+            place(l3, 78, layout.step);
         }
         text += l3 + "\n";
-        text += (k == 1 ? rightAligned(std::to_string(spec.n), 4) : std::string("----")) + "\n";
+        text += (k == 1 ? rightAligned(std::to_string(layout.n), 4) : std::string("----")) + "\n";
         for (int i = 1; i <= nl; ++i) {
             std::string line;
             for (int j = 1; j <= 10; ++j)

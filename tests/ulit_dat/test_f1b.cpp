@@ -70,9 +70,9 @@ TEST(F1bLines, ScanCountFromTheLinesOfTheFile)
 {
     // N = 20: two data lines, seven lines a block. Three blocks make 22 lines; the scan count is
     // Round((T - 1) / 7), so 25 lines give 3 scans and 26 lines give 4.
-    F1bSpec spec;
-    spec.n = 20;
-    const std::string blocks = makeF1b(spec);
+    F1bSpec layout;
+    layout.n = 20;
+    const std::string blocks = makeF1b(layout);
     ASSERT_EQ(std::count(blocks.begin(), blocks.end(), '\n'), 22);
     struct Row { std::string tail; int scans; };
     const Row rows[] = {
@@ -123,8 +123,8 @@ TEST(F1bShape, ChannelCountTable)
 TEST(F1bConvert, RoundTripThroughTheFdtAndCalFiles)
 {
     Conversion run;
-    const F1bSpec spec; // N = 1280, 3 scans: 1 + 3 x 133 = 400 lines
-    const std::string text = makeF1b(spec);
+    const F1bSpec layout; // N = 1280, 3 scans: 1 + 3 x 133 = 400 lines
+    const std::string text = makeF1b(layout);
     ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 400);
     run.convert(text, makeParams(3));
 
@@ -132,8 +132,8 @@ TEST(F1bConvert, RoundTripThroughTheFdtAndCalFiles)
     EXPECT_EQ(h.NbScans, 3);
     EXPECT_EQ(h.KChannels, 1);
     EXPECT_EQ(h.NbChannels, 1280);
-    EXPECT_EQ(h.Comment1.str(), spec.comment);
-    EXPECT_EQ(h.Comment1.area(), spec.comment + kF1bComment.substr(spec.comment.size()));
+    EXPECT_EQ(h.Comment1.str(), layout.comment);
+    EXPECT_EQ(h.Comment1.area(), layout.comment + kF1bComment.substr(layout.comment.size()));
     EXPECT_EQ(h.Comment2.str(), kF1bComment);
     EXPECT_EQ(h.Comment3.str(), kF1bComment);
     EXPECT_EQ(h.Date.str(), "12/03/2021 10:11:12 ");
@@ -158,7 +158,7 @@ TEST(F1bConvert, RoundTripThroughTheFdtAndCalFiles)
     auto data = std::make_unique<TData>();
     ASSERT_TRUE(lit.LoadScanFDT(1, base + "fdt", true, p, back, *data));
     EXPECT_EQ(back.NbScans, 3);
-    EXPECT_EQ(back.Comment1.str().substr(0, 36), spec.comment);
+    EXPECT_EQ(back.Comment1.str().substr(0, 36), layout.comment);
     for (int k = 1; k <= 3; ++k) {
         ASSERT_TRUE(lit.LoadScanFDT(k, base + "fdt", false, p, back, *data)) << k;
         EXPECT_EQ((*data)[1], countOf(k, 1)) << k;
@@ -191,12 +191,12 @@ TEST(F1bConvert, KnotsOfTheCalibration)
 {
     // s = 0.01, b = 10, N = 1000: knot 1 at channel 1 takes b, not s + b.
     Conversion run;
-    F1bSpec spec;
-    spec.n = 1000;
-    spec.scans = 1;
+    F1bSpec layout;
+    layout.n = 1000;
+    layout.scans = 1;
     std::string param = "scan 1";
     place(param, 10, "  10.000");
-    run.convert(makeF1b(spec), param + "\r\n");
+    run.convert(makeF1b(layout), param + "\r\n");
     const TCalibration& c = run.cal;
     const double s = Real48::fromValue(0.01).value();
     struct Row { int knot; double pos; double angle; };
@@ -226,10 +226,10 @@ TEST(F1bConvert, LabelsAndShortLines)
         {"", "     "},
     };
     for (const auto& r : rows) {
-        F1bSpec spec;
-        spec.n = 20;
-        spec.scans = 1;
-        std::string text = makeF1b(spec);
+        F1bSpec layout;
+        layout.n = 20;
+        layout.scans = 1;
+        std::string text = makeF1b(layout);
         // Replace block line 2 of the only block (line 3 of the file).
         const std::size_t l3 = text.find('\n', text.find('\n') + 1) + 1;
         text.replace(l3, text.find('\n', l3) - l3, r.labelLine);
@@ -242,9 +242,9 @@ TEST(F1bConvert, LabelsAndShortLines)
 TEST(F1bConvert, MissingParameterLinesGiveZeros)
 {
     Conversion run;
-    F1bSpec spec;
-    spec.n = 20;
-    run.convert(makeF1b(spec), makeParams(1));
+    F1bSpec layout;
+    layout.n = 20;
+    run.convert(makeF1b(layout), makeParams(1));
     TScanParams p;
     TScanHeader h;
     auto data = std::make_unique<TData>();
@@ -307,10 +307,10 @@ TEST(F1bConvert, MissingF1bFile)
 
 TEST(F1bConvert, CountFieldsTakeTheirLeadingNumber)
 {
-    F1bSpec spec;
-    spec.n = 20;
-    spec.scans = 1;
-    std::string text = makeF1b(spec);
+    F1bSpec layout;
+    layout.n = 20;
+    layout.scans = 1;
+    std::string text = makeF1b(layout);
     // The first data line is line 6 of the file.
     std::size_t at = 0;
     for (int i = 0; i < 5; ++i)
@@ -331,14 +331,14 @@ TEST(F1bConvert, CountFieldsTakeTheirLeadingNumber)
 
 TEST(F1bConvert, ValueBeyondASingleFailsAsAnOverflow)
 {
-    F1bSpec spec;
-    spec.n = 20;
-    spec.scans = 1;
+    F1bSpec layout;
+    layout.n = 20;
+    layout.scans = 1;
     Conversion run;
     std::string param = "scan 1";
     place(param, 19, "   1e39 "); // Theta
     try {
-        run.convert(makeF1b(spec), param + "\r\n");
+        run.convert(makeF1b(layout), param + "\r\n");
         ADD_FAILURE();
     } catch (const FloatError& e) {
         EXPECT_EQ(e.kind(), FloatError::Kind::Overflow);
