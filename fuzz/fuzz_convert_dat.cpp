@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         scratch.write(calName, parts.first);
     const auto inputs = scratch.files();
 
-    ScriptedUi ui(dat);
+    HeadlessUi ui(dat, true);
     TRawDatState& state = freshState();
     TLitdat lit;
     TConversion conv(state, lit, ui);

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Scratch& scratch = freshScratch();
     const std::string raw = scratch.write("S.RAW", data, size);
 
-    ScriptedUi ui(raw);
+    HeadlessUi ui(raw, true);
     TRawDatState& state = freshState();
     TLitdat lit;
     TConversion conv(state, lit, ui);

@@ -5,7 +5,7 @@
 //
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
-#include "convert/session.h"
+#include "convert/headless_ui.h"
 #include "ulit_dat/describe.h"
 #include "ulit_dat/fsio.h"
 
@@ -86,34 +86,6 @@ Kind kindOf(const std::string& path)
     return Kind::Unknown;
 }
 
-// The converter's side of the conversation: the file is already chosen, the answer to an
-// overwrite question is the --force flag, results are not shown.
-class BatchUi : public ConversionUi {
-public:
-    BatchUi(std::string path, bool force) : path_(std::move(path)), force_(force) {}
-    std::optional<std::string> chooseFile(FileKind) override { return path_; }
-    void clearMemo() override { memo.clear(); }
-    void appendMemo(const std::string& line) override { memo.push_back(line); }
-    void setLabel(LabelId, const std::string&) override {}
-    void clearPlot() override {}
-    void addPlotPoint(double, double) override {}
-    bool askOverwrite(const std::string& path) override
-    {
-        if (!force_)
-            kept.push_back(fs::path(path).filename().string());
-        return force_;
-    }
-    void reportError(const std::string& message) override { error = message; }
-
-    std::vector<std::string> memo;
-    std::vector<std::string> kept;
-    std::string error;
-
-private:
-    std::string path_;
-    bool force_;
-};
-
 // Each file gets a fresh state and fresh work arrays, about 1.5 MB allocated and freed per file.
 // glibc would hand those blocks back to the system after every file and take the page faults of
 // zeroing them again for the next, which costs more than a RAW file's whole conversion: keep them
@@ -138,7 +110,7 @@ int info(const std::string& given)
     const std::string path = fs::absolute(given).string();
     TRawDatState state;
     TLitdat lit;
-    BatchUi ui(path, false);
+    HeadlessUi ui(path, false);
     TConversion conv(state, lit, ui);
     std::vector<std::string> lines;
     try {
@@ -235,7 +207,7 @@ Outcome convertOne(const std::string& given, bool force)
     const std::string path = fs::absolute(given, ec).string();
     TRawDatState state;
     TLitdat lit;
-    BatchUi ui(path, force);
+    HeadlessUi ui(path, force);
     TConversion conv(state, lit, ui);
     bool ok = false;
     const Kind kind = kindOf(path);
@@ -250,9 +222,9 @@ Outcome convertOne(const std::string& given, bool force)
     case Kind::Raw: ok = conv.runRaw(); break;
     default: ui.error = "not a DAT or RAW file (neither its first bytes nor its extension say which)"; break;
     }
-    for (const auto& k : ui.kept)
-        out.lines.push_back(given + ": kept existing " + k);
-    out.skipped = ok && kind == Kind::Dat && !ui.kept.empty();
+    for (const auto& k : ui.declined)
+        out.lines.push_back(given + ": kept existing " + fs::path(k).filename().string());
+    out.skipped = ok && kind == Kind::Dat && !ui.declined.empty();
     if (!ok) {
         out.failed = true;
         out.lines.push_back(failureLine(given, ui.error));

@@ -1,0 +1,39 @@
+// A ConversionUi without a user, for the command-line converter and the fuzzers: the file is
+// already chosen, an overwrite question gets a fixed answer, memo lines and the error are kept,
+// nothing is plotted.
+#pragma once
+
+#include "convert/session.h"
+
+#include <string>
+#include <vector>
+
+namespace rawdat {
+
+class HeadlessUi : public ConversionUi {
+public:
+    HeadlessUi(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
+    std::optional<std::string> chooseFile(FileKind) override { return path_; }
+    void clearMemo() override { memo.clear(); }
+    void appendMemo(const std::string& line) override { memo.push_back(line); }
+    void setLabel(LabelId, const std::string&) override {}
+    void clearPlot() override {}
+    void addPlotPoint(double, double) override {}
+    bool askOverwrite(const std::string& path) override
+    {
+        if (!overwrite_)
+            declined.push_back(path);
+        return overwrite_;
+    }
+    void reportError(const std::string& message) override { error = message; }
+
+    std::vector<std::string> memo;
+    std::vector<std::string> declined; // files the fixed answer kept
+    std::string error;
+
+private:
+    std::string path_;
+    bool overwrite_;
+};
+
+} // namespace rawdat
