@@ -132,6 +132,7 @@ void TConversion::Bt_datClick()
 bool TConversion::loadDat(const std::string& path)
 {
     s_.DatFileName = path;
+    s_.LastPattern = {};
     ui_.setLabel(LabelId::Dat, path);
     allocateData();
     TScanHeader& h = s_.Header;
@@ -279,6 +280,7 @@ void TConversion::convertDat()
     range.Stop = static_cast<float>(stop);
     range.StepTime = static_cast<float>(static_cast<long double>(s_.Params.AcqTime) / size);
     s_.Header.Size = points;
+    s_.LastPattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
     ui_.setLabel(LabelId::Raw, s_.RawFileName);
     Ecr_RAW(s_.Raw, s_.RawFileName, s_.Header, data);
 }
@@ -299,6 +301,7 @@ void TConversion::Bt_RAWClick()
 void TConversion::loadRaw(const std::string& path)
 {
     s_.RawFileName = path;
+    s_.LastPattern = {};
     ui_.setLabel(LabelId::Raw, path);
     s_.DatFileName = replaceExtension(s_.RawFileName, "TXT");
     allocateData();
@@ -333,6 +336,12 @@ void TConversion::plotAndExportRaw()
     if (ConfirmOverwrite(s_.DatFileName))
         lit_.Ecr_TXT(s_.DatFileName, s_.Header, s_.Params, *work, start, step, stop);
     Ecr_2CL(s_.DatFileName, x, y, size);
+    // A RAW1 file has no date and no comment: the header still holds those of the scan before.
+    const bool texts = !s_.Header.Comment1.view().starts_with("RAW1");
+    s_.LastPattern =
+        xyPattern(s_.RawFileName, s_.Header, texts ? s_.Header.Comment2.view() : "", range, y, size);
+    if (!texts)
+        s_.LastPattern.Date.clear();
 }
 
 } // namespace rawdat

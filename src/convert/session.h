@@ -3,6 +3,7 @@
 // results) and own one TRawDatState (the window for the whole run, the converter one per file).
 #pragma once
 
+#include "convert/xy_export.h"
 #include "fmt_raw/raw.h"
 #include "ulit_dat/litdat.h"
 #include "ulit_dat/records.h"
@@ -50,6 +51,9 @@ struct TRawDatState {
     TCalibration Calibration;
     bool CalibEverRead = false; // a calibration file has been read since the start
     RawModule Raw;              // RangeInfo and AnodeIndex of the RAW module
+    // The pattern the last command wrote to its two-column file, for the text exports; no
+    // points while a command has read its file and written no two-column file.
+    XyPattern LastPattern;
 };
 
 class TConversion {

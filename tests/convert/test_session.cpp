@@ -304,6 +304,62 @@ TEST(RawCommand, UnknownVariantIsRefusedAndWritesNothing)
     EXPECT_EQ(listFolder(f.dir.path()), std::vector<std::string>{"X.RAW"});
 }
 
+// The text exports follow the two-column file: its 3-decimal angles, and its intensities (the
+// Single, written half away from zero), which for large counts differ from the RAW file's
+// counts (the double, rounded halves to even).
+TEST(TextExports, FollowTheTwoColumnFile)
+{
+    Fixture f;
+    TCalibration poly;
+    poly.SplineFlag = 0;
+    poly.PolyCoef[1] = 5.0;
+    poly.PolyCoef[2] = 0.025;
+    poly.PolyCoef[3] = 2e-6;
+    f.writeCal("P.CAL", poly);
+    DatScan s = datScan(1024, "P");
+    for (int i = 1; i <= s.h.Size; ++i)
+        s.d[i] *= 397;
+    // Each .xy line as the 2CL writes it; the number of intensities that are not the RAW counts,
+    // or -1 at the first line that differs from the 2CL.
+    const auto compare = [&](const char* what) {
+        const std::string xy = xyFileText(f.state.LastPattern, XyFormat::Xy);
+        const std::string twoCol = readText(f.dir.file("S.2CL"));
+        int differ = 0;
+        std::size_t a = 0;
+        std::size_t b = xy.find('\n', xy.find("\n# points: ") + 1) + 1;
+        for (int i = 1; b < xy.size(); ++i) {
+            const std::size_t space = xy.find(' ', b);
+            const std::size_t end = xy.find('\n', b);
+            const std::string y = xy.substr(space + 1, end - space - 1);
+            const std::string line = fixedText(parseDecimal(xy.substr(b, space - b)).value, 3, 7) + ' ' +
+                                     std::string(10 - std::min<std::size_t>(y.size(), 10), ' ') + y + "\r\n";
+            if (twoCol.compare(a, line.size(), line) != 0) {
+                ADD_FAILURE() << what << ", point " << i << ": " << line
+                              << " in the 2CL: " << twoCol.substr(a, line.size());
+                return -1;
+            }
+            differ += y != intText((*f.state.Data)[i]);
+            a += line.size();
+            b = end + 1;
+        }
+        EXPECT_EQ(a, twoCol.size()) << what;
+        return differ;
+    };
+    ASSERT_TRUE(f.runDat(f.writeDat("S.DAT", s)));
+    EXPECT_EQ(f.state.LastPattern.Source, "S.DAT");
+    EXPECT_EQ(f.state.LastPattern.Sample, "Si standard");
+    EXPECT_EQ(f.state.LastPattern.Date, "12/03/98 14:25:36");
+    EXPECT_GT(compare("DAT"), 0); // the case is met: some exported counts are not the RAW file's
+
+    ASSERT_TRUE(f.runRaw(f.dir.file("S.RAW")));
+    EXPECT_EQ(f.state.LastPattern.Source, "S.RAW");
+    // The RAW file's one comment field: the DAT file's three lines, their zero bytes dropped.
+    EXPECT_EQ(f.state.LastPattern.Sample, "Si standard line twoline three");
+    EXPECT_EQ(compare("RAW"), 0);
+    EXPECT_FALSE(f.runRaw(f.dir.file("absent.RAW")));
+    EXPECT_TRUE(f.state.LastPattern.Intensity.empty());
+}
+
 TEST(TwoColumnFile, ExactLines)
 {
     TempDir dir;

@@ -120,6 +120,7 @@ inline Image raw1Image(const Raw1Fields& f)
 struct XyBlock {
     std::map<std::string, std::string> meta; // "# KEY: value" lines of the block
     std::vector<double> x, y;
+    std::vector<double> e; // the third column, when the file has one
 };
 
 inline bool xyconvInstalled() { return std::system("command -v xyconv >/dev/null 2>&1") == 0; }
@@ -162,6 +163,9 @@ inline std::optional<std::vector<XyBlock>> runXyconv(const std::string& path)
                 return std::nullopt;
             blocks.back().x.push_back(std::stod(line.substr(0, tab)));
             blocks.back().y.push_back(std::stod(line.substr(tab + 1)));
+            const std::size_t third = line.find('\t', tab + 1);
+            if (third != std::string::npos)
+                blocks.back().e.push_back(std::stod(line.substr(third + 1)));
         }
     }
     return blocks;

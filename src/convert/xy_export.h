@@ -1,0 +1,70 @@
+// Text exports of a converted pattern for refinement and analysis programs: `.xy` (2-theta and
+// intensity), `.xye` (with the standard uncertainty) and CSV. The functions build the bytes; the
+// caller writes them through the file layer with its other outputs.
+//
+// .xy / .xye, LF line ends, a point as decimal separator whatever the locale:
+//   # rawdat 0.2.0                           program and version
+//   # source: S1.DAT                         the input's file name, without its folder
+//   # wavelength (Angstrom): 1.540560        when the header holds a positive wavelength
+//   # date: 12/03/98 14:25:36                when the header's date is not blank
+//   # sample: Si standard                    when the header's sample text is not blank
+//   # step (deg): 0.020000
+//   # points: 930
+//   11.200000 100                            2-theta (6 decimals), intensity
+//   11.220000 100 10.0000                    .xye: and sqrt(max(intensity, 1)), 4 decimals
+// CSV: the row `two_theta_deg,intensity_counts,sigma_counts`, then one row per point with the
+// numbers of the .xye line.
+//
+// The intensities are those of the two-column file, written the same way (0 decimals, half away
+// from zero), so the exports and the 2CL always agree. 2-theta is start + (i - 1) * step in
+// double precision, with the stored Singles start and step read as the decimals they were
+// written as (their shortest round-trip text: the Single 0.02f is 0.02): the grid is exact to
+// the printed decimals, and to the 2CL's 3 decimals.
+#pragma once
+
+#include "ulit_dat/records.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rawdat {
+
+enum class XyFormat { Xy, Xye, Csv };
+
+// The pattern of one export, taken from the records of a conversion.
+struct XyPattern {
+    std::string Program = "rawdat " RAWDAT_VERSION;
+    std::string Source;           // the input's file name without its folder
+    double Wavelength = 0.0;      // angstroms; no line unless positive and finite
+    std::string Date;             // UTF-8, see headerText; no line when empty
+    std::string Sample;           // as Date
+    float Start = 0.0f;           // 2-theta of point 1, as RangeInfo stores it
+    float Step = 0.0f;            // as RangeInfo stores it
+    std::vector<float> Intensity; // the 2CL's intensities, point 1 first
+
+    bool operator==(const XyPattern&) const = default;
+};
+
+// The bytes of the file of `pattern` in `format`.
+std::string xyFileText(const XyPattern& pattern, XyFormat format);
+
+// The extension of a format, without the dot: "xy", "xye", "csv".
+const char* xyExtension(XyFormat format);
+
+// The list of `--also`: words of xy, xye and csv separated by commas, in any order, repeats
+// allowed. Returns each format once, in the order xy, xye, csv. An empty list, an empty word
+// or an unknown word throws std::invalid_argument with the text to show.
+std::vector<XyFormat> parseXyFormats(std::string_view list);
+
+// A text of a binary header for a comment line: every byte below 32 and DEL become spaces,
+// leading and trailing spaces go, and the Windows-1252 bytes are written as UTF-8.
+std::string headerText(std::string_view windows1252);
+
+// The pattern of a conversion: `source` is the input's path (either separator); the wavelength
+// and date come from `header`; `sample` is the header text that names the sample; `range` gives
+// Start and Step; Y[1..n] are the intensities handed to Ecr_2CL.
+XyPattern xyPattern(std::string_view source, const TScanHeader& header, std::string_view sample,
+                    const TRangeInfo& range, const TSingleArray& Y, int n);
+
+} // namespace rawdat
