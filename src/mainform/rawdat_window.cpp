@@ -2,6 +2,7 @@
 
 #include "mainform/cp1252.h"
 #include "mainform/status_panel.h"
+#include "ulit_dat/fsio.h"
 #include "ulit_dat/numtext.h"
 
 #include <QDir>
@@ -359,7 +360,66 @@ void TRawDat::chartContextMenu(const QPoint& pos)
     };
     menu.addAction(QStringLiteral("Save as PNG..."), this, [&] { save(QStringLiteral("PNG image (*.png)"), QStringLiteral(".png")); });
     menu.addAction(QStringLiteral("Save as PDF..."), this, [&] { save(QStringLiteral("PDF document (*.pdf)"), QStringLiteral(".pdf")); });
+    menu.addAction(QStringLiteral("Save data as…"), this, &TRawDat::saveDataAs)
+        ->setEnabled(!state_.LastPattern.Intensity.empty());
     menu.exec(Chart1->mapToGlobal(pos));
+}
+
+namespace {
+
+struct DataFormat {
+    XyFormat format;
+    const char* filter;
+};
+constexpr DataFormat kDataFormats[] = {
+    {XyFormat::Xy, "2-theta and intensity (*.xy)"},
+    {XyFormat::Xye, "2-theta, intensity and uncertainty (*.xye)"},
+    {XyFormat::Csv, "CSV table (*.csv)"},
+};
+
+const DataFormat* dataFormatOf(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    for (const DataFormat& f : kDataFormats)
+        if (suffix.compare(QLatin1String(xyExtension(f.format)), Qt::CaseInsensitive) == 0)
+            return &f;
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<QString> TRawDat::showSaveDataDialog()
+{
+    QStringList filters;
+    for (const DataFormat& f : kDataFormats)
+        filters << QLatin1String(f.filter);
+    QString selected = filters.front();
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save data as"), QString(),
+                                                filters.join(QStringLiteral(";;")), &selected);
+    if (path.isEmpty())
+        return std::nullopt;
+    const auto chosen = std::max<qsizetype>(filters.indexOf(selected), 0);
+    if (!dataFormatOf(path))
+        path += QLatin1Char('.') + QLatin1String(xyExtension(kDataFormats[chosen].format));
+    return path;
+}
+
+void TRawDat::saveDataAs()
+{
+    std::optional<QString> path = dataChooser_ ? dataChooser_() : showSaveDataDialog();
+    if (!path || path->isEmpty())
+        return;
+    const DataFormat* f = dataFormatOf(*path);
+    if (!f) {
+        f = &kDataFormats[0];
+        path->append(QStringLiteral(".xy"));
+    }
+    try {
+        fsio::writeFileAtomic(QFile::encodeName(*path).toStdString(),
+                              xyFileText(state_.LastPattern, f->format));
+    } catch (const std::exception& e) {
+        reportError(e.what());
+    }
 }
 
 // ---- dropped files ----

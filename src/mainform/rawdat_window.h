@@ -41,6 +41,9 @@ public:
     // an empty function restores the dialog.
     void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
     void setSaveChooser(SaveChooser chooser) { saveChooser_ = std::move(chooser); }
+    // Replaces the save dialog of "Save data as…"; the name's extension (.xy, .xye, .csv) picks
+    // the format, .xy when it has none of them.
+    void setDataChooser(SaveChooser chooser) { dataChooser_ = std::move(chooser); }
     // The open dialog of a command, OpenDAT or OpenRAW, in the current folder. Made for one use:
     // a dialog kept between uses keeps its file-name completer, whose popup can still open after
     // the dialog has closed.
@@ -91,6 +94,9 @@ private:
     void showPlot();
     void pointerLeftChart();
     void chartContextMenu(const QPoint& pos);
+    // "Save data as…": the pattern of the last two-column file as .xy, .xye or CSV.
+    void saveDataAs();
+    std::optional<QString> showSaveDataDialog();
     // Runs the dropped files' commands, one after the other.
     void processDropQueue();
 
@@ -119,6 +125,7 @@ private:
 
     FileChooser chooser_;
     SaveChooser saveChooser_;
+    SaveChooser dataChooser_;
     QVector<QCPGraphData> pending_;     // points of the plot being built
     bool plotPending_ = false;          // the plot was cleared and not shown again yet
     bool busy_ = false;

@@ -5,6 +5,7 @@
 #include "mainform/status_panel.h"
 #include "testutil.h"
 #include "ulit_dat/litdat.h"
+#include "ulit_dat/numtext.h"
 #include "window_files.h"
 
 #include <QApplication>
@@ -81,6 +82,26 @@ struct Window {
     QStringList paths;
     std::vector<FileKind> kinds;
 };
+
+// Opens the plot's context menu and triggers `entry`; returns the menu's entries, a disabled one
+// followed by " (off)".
+QStringList chooseFromChartMenu(const Window& win, const QString& entry)
+{
+    QStringList entries;
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* a : menu->actions())
+            entries << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (off)"));
+        for (QAction* a : menu->actions())
+            if (a->text() == entry)
+                a->trigger();
+        menu->close();
+    });
+    emit win.chart()->customContextMenuRequested(QPoint(50, 50));
+    return entries;
+}
 
 QRgb inverted(QRgb c) { return qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)); }
 
@@ -1025,22 +1046,9 @@ void TestWindow::contextMenuSavesPicture()
     TempDir dir;
     Window win;
     win.w->setSaveChooser([&] { return std::optional<QString>(q(dir.file("menu"))); });
-    for (const QString& entry : {QStringLiteral("Save as PNG..."), QStringLiteral("Save as PDF...")}) {
-        QStringList entries;
-        QTimer::singleShot(50, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            for (QAction* a : menu->actions())
-                entries << a->text();
-            for (QAction* a : menu->actions())
-                if (a->text() == entry)
-                    a->trigger();
-            menu->close();
-        });
-        emit win.chart()->customContextMenuRequested(QPoint(50, 50));
-        QCOMPARE(entries, (QStringList{"Save as PNG...", "Save as PDF..."}));
-    }
+    for (const QString& entry : {QStringLiteral("Save as PNG..."), QStringLiteral("Save as PDF...")})
+        QCOMPARE(chooseFromChartMenu(win, entry),
+                 (QStringList{"Save as PNG...", "Save as PDF...", "Save data as… (off)"})); // no pattern yet
     QVERIFY(!QImage(q(dir.file("menu.png"))).isNull());
     QCOMPARE(readText(dir.file("menu.pdf")).substr(0, 5), std::string("%PDF-"));
 }
@@ -1110,6 +1118,14 @@ void TestWindow::bundledSample()
     QVERIFY(win.points() > 0);
     const std::string raw = (dir.path() / dat.filename()).replace_extension(".RAW").string();
     QVERIFY(fs::exists(raw));
+
+    // "Save data as…" writes the converted pattern; a name without extension gets .xy.
+    win.w->setDataChooser([&] { return std::optional<QString>(q(dir.file("data"))); });
+    chooseFromChartMenu(win, QStringLiteral("Save data as…"));
+    const std::string xy = readText(dir.file("data.xy"));
+    QCOMPARE(xy, xyFileText(win.w->state().LastPattern, XyFormat::Xy));
+    QVERIFY(xy.find("\n# source: " + dat.filename().string() + "\n") != std::string::npos);
+    QVERIFY(xy.find("\n# points: " + intText(win.w->state().Header.Size) + "\n") != std::string::npos);
 
     // The RAW file just written reads back with the converted pattern.
     win.click("Bt_RAW", raw);
