@@ -42,8 +42,6 @@ struct XyPattern {
     float Start = 0.0f;           // 2-theta of point 1, as RangeInfo stores it
     float Step = 0.0f;            // as RangeInfo stores it
     std::vector<float> Intensity; // the 2CL's intensities, point 1 first
-
-    bool operator==(const XyPattern&) const = default;
 };
 
 // The bytes of the file of `pattern` in `format`.

@@ -29,45 +29,25 @@ XyPattern smallPattern()
     return p;
 }
 
-// RFC 4180 records: fields separated by commas, optionally quoted (a quote inside doubled),
-// records ended by LF or CRLF. Throws on a quote that is not closed or is followed by text.
+// RFC 4180 records of unquoted fields: fields separated by commas, records ended by CRLF or LF.
+// A quote, which would start a quoted field, is refused: the export quotes nothing.
 std::vector<std::vector<std::string>> readCsv(const std::string& text)
 {
+    if (text.find('"') != std::string::npos)
+        throw std::runtime_error("a quoted field");
     std::vector<std::vector<std::string>> records;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::vector<std::string> record;
-        while (true) {
-            std::string field;
-            if (i < text.size() && text[i] == '"') {
-                for (++i;; ++i) {
-                    if (i >= text.size())
-                        throw std::runtime_error("unclosed quote");
-                    if (text[i] == '"' && (i + 1 >= text.size() || text[i + 1] != '"'))
-                        break;
-                    if (text[i] == '"')
-                        ++i;
-                    field += text[i];
-                }
-                ++i;
-                if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
-                    throw std::runtime_error("text after a quoted field");
-            } else {
-                while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
-                    field += text[i++];
-            }
-            record.push_back(field);
-            if (i < text.size() && text[i] == ',') {
-                ++i;
-                continue;
-            }
-            break;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t end = std::min(text.find('\n', i), text.size());
+        std::string line = text.substr(i, end - i);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        records.emplace_back();
+        for (std::size_t f = 0;; f = line.find(',', f) + 1) {
+            records.back().push_back(line.substr(f, line.find(',', f) - f));
+            if (line.find(',', f) == std::string::npos)
+                break;
         }
-        if (i < text.size() && text[i] == '\r')
-            ++i;
-        if (i < text.size() && text[i] == '\n')
-            ++i;
-        records.push_back(record);
+        i = end + 1;
     }
     return records;
 }
