@@ -6,6 +6,10 @@ set(RAWDAT_MAINTAINER "rawdat developers <maintainers@rawdat.org>"
 foreach(program rawdat rawdat-convert)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+      # As Debian links its programs: relocations resolved at start, then made read-only.
+      target_link_options(${program} PRIVATE -Wl,-z,relro -Wl,-z,now)
+    endif()
   endif()
 endforeach()
 
