@@ -1236,8 +1236,6 @@ void TestWindow::viewStopsAtAMarginAroundTheData_data()
     QTest::addColumn<QCPRange>("yShown");
     const double xMargin = 499 * 0.02 * 0.05;
     const double yMargin = 950 * 0.05;
-    QTest::newRow("inside: kept") << 10.0f << QCPRange(12, 14) << QCPRange(100, 200) << QCPRange(12, 14)
-                                  << QCPRange(100, 200);
     QTest::newRow("zoomed out: the data and the margin, from 0")
         << 10.0f << QCPRange(-500, 500) << QCPRange(-1e6, 1e6) << QCPRange(0, 19.98 + xMargin)
         << QCPRange(0, 1000 + yMargin);
