@@ -40,14 +40,15 @@ for page in "$src"/man/*.1; do
   warnings=$(groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || fail "groff warns on $(basename "$page"): $warnings"
 done
-text=$(MANWIDTH=80 man -l "$share/man/man1/rawdat-convert.1.gz" 2>"$tmp/man.err")
+text=$(LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat-convert.1.gz" 2>"$tmp/man.err")
 [ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
-for option in --force --jobs --quiet --help --version --output-dir --dry-run --cal --also \
-              -f -j -q -h -V -o -n info f1b export-steps 129 130 143; do
-  grep -q -- "$option" <<<"$text" || fail "rawdat-convert(1) does not mention $option"
+for entry in "-f, --force" "-j, --jobs N" "-q, --quiet" "-h, --help" "-V, --version" "-o, --output-dir DIR" \
+             "-n, --dry-run" "--cal FILE" "--also LIST" "info FILE" "f1b PARAMFILE F1BFILE" \
+             "export-steps RAWFILE OUTFILE" "129, 130, 143"; do
+  grep -q -- "^ *$entry" <<<"$text" || fail "rawdat-convert(1) has no entry $entry"
 done
 if [ $gui = yes ]; then
-  MANWIDTH=80 man -l "$share/man/man1/rawdat.1.gz" 2>"$tmp/man.err" | grep -q "Conversion raw - dat" ||
+  LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat.1.gz" 2>"$tmp/man.err" | grep -q "Conversion raw - dat" ||
     fail "rawdat(1) does not render"
   [ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
   desktop-file-validate "$share/applications/rawdat.desktop" || fail "desktop-file-validate"
