@@ -1,13 +1,20 @@
-// rawdat: the conversion window.
+// rawdat: the conversion window. `rawdat FILE...` opens the files as if they were dropped on it.
 #include "mainform/rawdat_window.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rawdat"));
+    QApplication::setApplicationVersion(QStringLiteral(RAWDAT_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("rawdat"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("rawdat")));
     rawdat::TRawDat RawDat;
     RawDat.show();
+    // Qt has taken its own options (-platform, -style...) out of the arguments.
+    if (const QStringList files = QApplication::arguments().mid(1); !files.isEmpty())
+        RawDat.openFiles(files);
     return QApplication::exec();
 }

@@ -23,7 +23,56 @@ CrossChart::CrossChart(QWidget* parent) : QCustomPlot(parent)
     series_->setLineStyle(QCPGraph::lsLine);
     series_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
 
+    xAxis->setLabel(QStringLiteral("2\u03B8 (\u00B0)"));
+    yAxis->setLabel(QStringLiteral("Intensity (counts)"));
+
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    connect(xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+            [this](const QCPRange& r) { keepWithin(xAxis, r, keyLimits_); });
+    connect(yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+            [this](const QCPRange& r) { keepWithin(yAxis, r, valueLimits_); });
+}
+
+namespace {
+
+constexpr double kViewMargin = 0.05; // of the data's span, on each side
+
+// The data's range widened by the margin; a range of data that stay at or above 0 starts at 0,
+// which is also where a double-click puts the bottom axis.
+std::optional<QCPRange> withMargin(const QCPRange& data, bool found)
+{
+    if (!found)
+        return std::nullopt;
+    const double span = data.size();
+    const double margin = span > 0 ? span * kViewMargin : std::max(1.0, std::abs(data.upper) * kViewMargin);
+    return QCPRange(data.lower >= 0 ? 0.0 : data.lower - margin, data.upper + margin);
+}
+
+} // namespace
+
+void CrossChart::updateViewLimits()
+{
+    bool keys = false;
+    bool values = false;
+    const QCPRange keyRange = series_->getKeyRange(keys);
+    const QCPRange valueRange = series_->getValueRange(values);
+    keyLimits_ = withMargin(keyRange, keys);
+    valueLimits_ = withMargin(valueRange, values);
+}
+
+void CrossChart::keepWithin(QCPAxis* axis, const QCPRange& range, const std::optional<QCPRange>& limits)
+{
+    if (!limits)
+        return;
+    QCPRange kept = range;
+    if (range.size() >= limits->size())
+        kept = *limits;
+    else if (range.lower < limits->lower)
+        kept += limits->lower - range.lower;
+    else if (range.upper > limits->upper)
+        kept -= range.upper - limits->upper;
+    if (kept != range)
+        axis->setRange(kept); // emits rangeChanged again, with a range that stays
 }
 
 QRect CrossChart::plotRect() const

@@ -8,7 +8,8 @@
 // and showing or erasing one repaints only its two one-pixel strips; nothing is replotted.
 //
 // Gestures: the wheel zooms both axes at the pointer, a left drag pans, a left drag with Ctrl
-// held draws a box and zooms to it.
+// held draws a box and zooms to it. Zoom and pan stop at a margin around the data: no negative
+// angle or count is shown unless the data have one.
 #pragma once
 
 #include <qcustomplot.h>
@@ -16,6 +17,8 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+
+#include <optional>
 
 namespace rawdat {
 
@@ -32,6 +35,8 @@ public:
     // across its height; doing it again at the same place restores the pixels.
     void invertCross(int x, int y);
     const QList<QPoint>& crosses() const { return crosses_; }
+    // Takes the limits of zoom and pan from the series' data; none while it holds no point.
+    void updateViewLimits();
 
 signals:
     void pointerLeft();
@@ -44,9 +49,12 @@ protected:
 private:
     void updateStrips(QPoint p);
     void paintCrosses();
+    static void keepWithin(QCPAxis* axis, const QCPRange& range, const std::optional<QCPRange>& limits);
 
     QCPGraph* series_ = nullptr;
     QList<QPoint> crosses_;
+    std::optional<QCPRange> keyLimits_;
+    std::optional<QCPRange> valueLimits_;
 };
 
 } // namespace rawdat

@@ -60,6 +60,8 @@ bool byKey(const QCPGraphData& a, const QCPGraphData& b) { return a.key < b.key;
 TRawDat::TRawDat(QWidget* parent) : QMainWindow(parent)
 {
     buildControls();
+    buildMenus();
+    restoreGeometryOfLastRun();
     FormCreate();
 }
 
@@ -132,6 +134,7 @@ void TRawDat::buildControls()
         Chart1MouseMove(p.x(), p.y());
     });
     connect(Chart1, &CrossChart::pointerLeft, this, &TRawDat::pointerLeftChart);
+    connect(Chart1, &QCustomPlot::afterReplot, this, &TRawDat::refreshReadout);
     connect(Chart1, &QWidget::customContextMenuRequested, this, &TRawDat::chartContextMenu);
 }
 
@@ -200,6 +203,8 @@ std::optional<std::string> TRawDat::chooseFile(FileKind kind)
     if (!path || path->isEmpty())
         return std::nullopt;
     const QFileInfo info(*path);
+    if (info.isFile())
+        addRecentFile(info.absoluteFilePath());
     // As the platform's open dialog does: the current folder becomes the chosen file's, where
     // the calibration file is looked up.
     QDir::setCurrent(info.absolutePath());
@@ -209,8 +214,9 @@ std::optional<std::string> TRawDat::chooseFile(FileKind kind)
 std::unique_ptr<QFileDialog> TRawDat::makeOpenDialog(FileKind kind)
 {
     const bool dat = kind == FileKind::Dat;
-    auto d = std::make_unique<QFileDialog>(this, QString(), QDir::currentPath(),
-                                           dat ? QStringLiteral("(DAT file) (*.DAT)") : QStringLiteral("(RAW file) (*.RAW)"));
+    auto d = std::make_unique<QFileDialog>(
+        this, QString(), dialogFolder(dat ? QStringLiteral("OpenDAT") : QStringLiteral("OpenRAW")),
+        dat ? QStringLiteral("(DAT file) (*.DAT)") : QStringLiteral("(RAW file) (*.RAW)"));
     d->setObjectName(dat ? QStringLiteral("OpenDAT") : QStringLiteral("OpenRAW"));
     d->setDefaultSuffix(dat ? QStringLiteral("DAT") : QStringLiteral("RAW"));
     d->setAcceptMode(QFileDialog::AcceptOpen);
@@ -223,6 +229,7 @@ std::optional<QString> TRawDat::showOpenDialog(FileKind kind)
     const auto dialog = makeOpenDialog(kind);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
+    rememberFolder(dialog->objectName(), dialog->selectedFiles().constFirst());
     return dialog->selectedFiles().constFirst();
 }
 
@@ -237,7 +244,7 @@ void TRawDat::setLabel(LabelId label, const std::string& text)
     l->adjustSize();
 }
 
-bool TRawDat::askOverwrite(const std::string&)
+bool TRawDat::askOverwrite(const std::string& path)
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation"),
                     QStringLiteral("file already exists. erase?"), QMessageBox::NoButton, this);
@@ -247,6 +254,8 @@ bool TRawDat::askOverwrite(const std::string&)
     box.setDefaultButton(yes);
     box.setEscapeButton(no); // also what closing the box answers
     box.exec();
+    if (box.clickedButton() != yes)
+        noteKept(path);
     return box.clickedButton() == yes;
 }
 
@@ -278,6 +287,7 @@ void TRawDat::showPlot()
     Series1->data()->set(pending_, true);
     pending_.clear();
     plotPending_ = false;
+    Chart1->updateViewLimits();
     Series1->rescaleAxes();
     Chart1->replot();
 }
@@ -286,9 +296,7 @@ void TRawDat::showPlot()
 // rectangle, whose right and bottom edges lie outside it.
 void TRawDat::Chart1MouseMove(int X, int Y)
 {
-    const double x = Chart1->xAxis->pixelToCoord(X);
-    const double y = Chart1->yAxis->pixelToCoord(Y);
-    StatusPanel1->setText(QString::fromStdString("Cursor : (" + fixedText(x, 3, 5) + "/" + fixedText(y, 4, 5) + ")"));
+    showReadout(X, Y);
 
     const QRect r = Chart1->plotRect();
     const bool inside = r.left() <= X && X < r.left() + r.width() && r.top() <= Y && Y < r.top() + r.height();
@@ -310,6 +318,8 @@ void TRawDat::DeleteCrossLines() { Chart1->invertCross(LastX, LastY); }
 
 void TRawDat::pointerLeftChart()
 {
+    pointerOverChart_ = false;
+    StatusPanel1->setText(QStringLiteral("Cursor :"));
     if (CrossShown) {
         DeleteCrossLines();
         CrossShown = false;

@@ -17,6 +17,7 @@
 class QFileDialog;
 class QFrame;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
@@ -61,6 +62,13 @@ public:
     // Saves the plot as PNG, or as PDF when the name ends in .pdf; false when it could not be written.
     bool savePicture(const QString& path);
 
+    // Opens the files one after the other, each by its content, as if they were dropped on the
+    // window: the files named on the command line and the recent files.
+    void openFiles(const QStringList& paths);
+    // The recent files, the most recent first (at most kRecentFiles).
+    static constexpr int kRecentFiles = 10;
+    static QStringList recentFiles();
+
 public slots:
     void FormCreate();
     void QuitClick();
@@ -69,9 +77,13 @@ public slots:
     void Chart1DblClick();
     void Chart1MouseMove(int X, int Y);
     void DeleteCrossLines();
+    // File > Save plot... and Help > About rawdat.
+    void savePlotClick();
+    void aboutClick();
 
 protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -88,6 +100,17 @@ private:
     void reportError(const std::string& message) override;
 
     void buildControls();
+    // The menu bar, the geometry of the last run, and what the window remembers (rawdat_menus.cpp).
+    void buildMenus();
+    void restoreGeometryOfLastRun();
+    void fillRecentMenu();
+    static void addRecentFile(const QString& path);
+    static QString dialogFolder(const QString& dialog);
+    static void rememberFolder(const QString& dialog, const QString& file);
+    // The readout of the pointer's position, also when the view moves under a still pointer.
+    void showReadout(int X, int Y);
+    void refreshReadout();
+    void noteKept(const std::string& path);
     std::optional<QString> showOpenDialog(FileKind kind);
     // Runs one command; nothing happens while another is running.
     void runCommand(bool (TConversion::*command)());
@@ -132,6 +155,9 @@ private:
     bool placed_ = false;               // the outer frame was sized once
     std::optional<QString> given_;      // the file the next command takes without a dialog
     QStringList dropQueue_;
+    QMenu* recentMenu_ = nullptr;
+    QPoint pointer_;                    // where the pointer last moved over the plot
+    bool pointerOverChart_ = false;
 };
 
 } // namespace rawdat

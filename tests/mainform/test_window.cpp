@@ -2,6 +2,7 @@
 // answers to its message boxes, mouse moves and double-clicks over the plot, dropped files.
 #include "mainform/cp1252.h"
 #include "mainform/rawdat_window.h"
+#include "mainform/settings.h"
 #include "mainform/status_panel.h"
 #include "testutil.h"
 #include "ulit_dat/litdat.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -161,6 +163,7 @@ private slots:
         origin_ = QDir::currentPath();
         QApplication::setQuitOnLastWindowClosed(false); // the tests close many windows
     }
+    void init() { WindowSettings().clear(); } // each test starts as a first run
     void cleanup() { QDir::setCurrent(origin_); }
 
     // ---- start-up ----
@@ -212,6 +215,15 @@ private slots:
     void dragEnterTakesOnlyFiles();
     void savesPictures();
     void contextMenuSavesPicture();
+
+    // ---- menus, what is remembered, the command line, the view ----
+    void menusRunTheCommands();
+    void rememberedBetweenRuns();
+    void commandLineFilesOpenAsDropped();
+    void readoutFollowsTheView();
+    void viewStopsAtAMarginAroundTheData_data();
+    void viewStopsAtAMarginAroundTheData();
+    void minimumSizeKeepsMemoAndQuitWhole();
 
     // ---- quit, texts ----
     void quitReleasesAndCloses();
@@ -269,10 +281,11 @@ void TestWindow::startState()
     Window win;
     QCOMPARE(win.w->windowTitle(), QStringLiteral("Conversion raw - dat"));
     QCOMPARE(win.w->frameGeometry(), QRect(204, 114, 799, 521));
-    // Tool bar on top, status bar at the bottom, the plot between them.
+    // Below the menu bar: tool bar on top, status bar at the bottom, the plot between them.
     const QSize client = win.w->size();
+    const int menu = win.w->menuBar()->height();
     QCOMPARE(win.child<QWidget>("ToolBar1")->geometry(), QRect(0, 0, client.width(), 73));
-    QCOMPARE(win.chart()->geometry(), QRect(0, 73, client.width(), client.height() - 73 - 19));
+    QCOMPARE(win.chart()->geometry(), QRect(0, 73, client.width(), client.height() - menu - 73 - 19));
     QCOMPARE(win.child<QWidget>("StatusBar1")->geometry(), QRect(0, client.height() - 19, client.width(), 19));
     QCOMPARE(win.w->font().family(), QStringLiteral("MS Sans Serif"));
     QCOMPARE(win.w->font().pixelSize(), 11);
@@ -453,6 +466,12 @@ void TestWindow::throughTheOpenDialog()
     QCOMPARE(win.label("Lb_raw"), q(raw));
     QCOMPARE(win.points(), 500);
     QVERIFY(win.w->findChildren<QFileDialog*>().isEmpty()); // gone with its completer
+
+    // Each dialog opens where it last chose a file, whatever the current folder; one that has
+    // chosen none yet in the current folder.
+    QDir::setCurrent(origin_);
+    QCOMPARE(win.w->makeOpenDialog(FileKind::Raw)->directory().absolutePath(), q(dir.path().string()));
+    QCOMPARE(win.w->makeOpenDialog(FileKind::Dat)->directory().absolutePath(), QDir::currentPath());
 }
 
 void TestWindow::memoGrowsOverRuns()
@@ -570,6 +589,10 @@ void TestWindow::overwriteQuestion()
 
     QCOMPARE(readText(main) != mainBefore, mainWritten);
     QCOMPARE(readText(twoCol) != "old 2cl", twoColWritten);
+    // A refusal says in the status bar which file was kept.
+    QCOMPARE(win.status(), mainWritten ? QStringLiteral("Cursor :")
+                                       : q(fs::path(main).filename().string() +
+                                           " exists and was kept; nothing was written."));
     if (dat) // a refused RAW file keeps the label as it was
         QCOMPARE(win.label("Lb_raw"), mainWritten ? q(main) : QStringLiteral("None"));
     QCOMPARE(win.points(), dat ? kDatChannels : 300); // plotted before the question
@@ -774,10 +797,11 @@ void TestWindow::crossErasedOnLeaving()
     moveMouse(c, c->plotRect().center());
     QVERIFY(win.picture() != base);
     const QString readout = win.status();
+    QVERIFY(readout.startsWith(QStringLiteral("Cursor : (")));
     leaveWidget(c);
     QVERIFY(!win.w->crossShown());
     QCOMPARE(win.picture(), base);
-    QCOMPARE(win.status(), readout);
+    QCOMPARE(win.status(), QStringLiteral("Cursor :")); // no reading of a pointer elsewhere
 }
 
 void TestWindow::mouseMoveRepaintsOnlyStrips()
@@ -1051,6 +1075,221 @@ void TestWindow::contextMenuSavesPicture()
                  (QStringList{"Save as PNG...", "Save as PDF...", "Save data as… (off)"})); // no pattern yet
     QVERIFY(!QImage(q(dir.file("menu.png"))).isNull());
     QCOMPARE(readText(dir.file("menu.pdf")).substr(0, 5), std::string("%PDF-"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+QAction* action(const Window& win, const char* name)
+{
+    return win.w->findChild<QAction*>(QLatin1String(name));
+}
+
+QStringList menuTexts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* a : menu->actions())
+        if (!a->isSeparator())
+            texts << a->text() +
+                         (a->shortcut().isEmpty() ? QString() : QLatin1Char('\t') + a->shortcut().toString());
+    return texts;
+}
+
+} // namespace
+
+void TestWindow::menusRunTheCommands()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    Window win;
+    QStringList menus;
+    for (const QAction* a : win.w->menuBar()->actions())
+        menus << a->text();
+    QCOMPARE(menus, (QStringList{"&File", "&Help"}));
+    QCOMPARE(menuTexts(win.child<QMenu>("FileMenu")),
+             (QStringList{"Open &DAT file\u2026\tCtrl+D", "Open &RAW file\u2026\tCtrl+R", "Open r&ecent",
+                          "&Save plot\u2026\tCtrl+S", "&Quit\tCtrl+Q"}));
+    QCOMPARE(menuTexts(win.child<QMenu>("HelpMenu")), QStringList{"&About rawdat"});
+
+    // The shortcuts run the commands as the buttons do.
+    win.paths << q(dat);
+    QTest::keyClick(win.w.get(), Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(win.label("Lb_dat"), q(dat));
+    win.paths << q(raw);
+    QTest::keyClick(win.w.get(), Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(win.label("Lb_raw"), q(raw));
+    QCOMPARE(win.kinds, (std::vector<FileKind>{FileKind::Dat, FileKind::Raw}));
+
+    // Save plot: the format by the name, PNG when it has none; the axes are labelled.
+    QCOMPARE(win.chart()->xAxis->label(), QStringLiteral("2\u03B8 (\u00B0)"));
+    QCOMPARE(win.chart()->yAxis->label(), QStringLiteral("Intensity (counts)"));
+    for (const char* name : {"plot", "plot.pdf"}) {
+        win.w->setSaveChooser([&] { return std::optional<QString>(q(dir.file(name))); });
+        QTest::keyClick(win.w.get(), Qt::Key_S, Qt::ControlModifier);
+    }
+    QCOMPARE(QImage(q(dir.file("plot.png"))).size(), win.chart()->size());
+    QCOMPARE(readText(dir.file("plot.pdf")).substr(0, 5), std::string("%PDF-"));
+
+    // About: the version, the license and the Qt version.
+    action(win, "AboutAction")->trigger();
+    QCOMPARE(int(win.boxes.seen.size()), 1);
+    QCOMPARE(win.boxes.seen[0].title, QStringLiteral("About rawdat"));
+    for (const QString& part : {QStringLiteral("rawdat " RAWDAT_VERSION), QStringLiteral("GPL-3.0-or-later"),
+                                QStringLiteral("Qt ") + QLatin1String(qVersion())})
+        QVERIFY2(win.boxes.seen[0].text.contains(part), qPrintable(part));
+
+    win.w->activateWindow(); // the box had the focus
+    QVERIFY(QTest::qWaitForWindowActive(win.w.get()));
+    QTest::keyClick(win.w.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!win.w->isVisible());
+    QVERIFY(!win.w->state().Data);
+}
+
+void TestWindow::rememberedBetweenRuns()
+{
+    TempDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i)
+        files.push_back(writeRawScan(dir.path().string(), "R" + std::to_string(i) + ".RAW", 10.0f, 0.02f,
+                                     rawCounts(100 + i)));
+    const QRect placed(150, 90, 900, 600);
+    {
+        Window win;
+        for (const auto& f : files)
+            win.click("Bt_RAW", f);
+        win.click("Bt_RAW", files[3]); // opened again: first, not twice
+        win.click("Bt_RAW", (dir.path() / "MISSING.RAW").string());
+        win.w->setGeometry(placed);
+        QCoreApplication::processEvents();
+        win.w->close();
+    }
+    QStringList expected = {q(files[3])};
+    for (int i = 11; expected.size() < TRawDat::kRecentFiles; --i)
+        if (i != 3)
+            expected << q(files[static_cast<std::size_t>(i)]);
+    QCOMPARE(TRawDat::recentFiles(), expected);
+
+    Window win;
+    QCOMPARE(win.w->geometry(), placed);
+    auto* recent = win.child<QMenu>("RecentMenu");
+    emit recent->aboutToShow();
+    QCOMPARE(recent->actions().size(), 10);
+    QCOMPARE(recent->actions().at(1)->text(), QStringLiteral("&2 ") + QDir::toNativeSeparators(expected[1]));
+    recent->actions().at(1)->trigger(); // opened by its content, without a dialog
+    QTRY_COMPARE(win.label("Lb_raw"), expected[1]);
+    QCOMPARE(win.points(), 111);
+    QVERIFY(win.kinds.empty());
+}
+
+void TestWindow::commandLineFilesOpenAsDropped()
+{
+    TempDir dir;
+    writeDatScan(dir.path().string());
+    writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
+    QDir::setCurrent(q(dir.path().string()));
+    Window win;
+    win.w->openFiles({QStringLiteral("S2.RAW"), QStringLiteral("S1.DAT")}); // relative to the start's folder
+    QTRY_COMPARE(win.label("Lb_dat"), q(dir.file("S1.DAT")));
+    QCOMPARE(win.label("Lb_raw"), q(dir.file("S1.RAW")));
+    QVERIFY(win.kinds.empty());
+    QVERIFY(win.boxes.seen.empty());
+    for (const char* f : {"S1.RAW", "S1.2CL", "S2.TXT", "S2.2CL"})
+        QVERIFY2(fs::exists(dir.path() / f), f);
+}
+
+void TestWindow::readoutFollowsTheView()
+{
+    TempDir dir;
+    Window win;
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, rawCounts(500)));
+    CrossChart* c = win.chart();
+    const QPoint p = c->plotRect().center() + QPoint(30, 20);
+    const auto reading = [&] {
+        return q("Cursor : (" + fixedText(c->xAxis->pixelToCoord(p.x()), 3, 5) + "/" +
+                 fixedText(c->yAxis->pixelToCoord(p.y()), 4, 5) + ")");
+    };
+    moveMouse(c, p);
+    const QString first = win.status();
+    QCOMPARE(first, reading());
+
+    // The view moves under the still pointer: zoomed, double-clicked, a new pattern.
+    c->xAxis->setRange(12, 16);
+    c->replot();
+    QCOMPARE(win.status(), reading());
+    QVERIFY(win.status() != first);
+    QTest::mouseDClick(c, Qt::LeftButton, Qt::NoModifier, p);
+    QCOMPARE(win.status(), reading());
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "T.RAW", 30.0f, 0.05f, rawCounts(300)));
+    QCOMPARE(win.status(), reading());
+    QVERIFY(win.status().startsWith(QStringLiteral("Cursor : (3")));
+
+    leaveWidget(c);
+    QCOMPARE(win.status(), QStringLiteral("Cursor :"));
+    c->xAxis->setRange(0, 5);
+    c->replot();
+    QCOMPARE(win.status(), QStringLiteral("Cursor :"));
+}
+
+void TestWindow::viewStopsAtAMarginAroundTheData_data()
+{
+    // A RAW scan of 500 steps by 0.02 from `start`, counts 50 to 1000; the view asked for, and
+    // the bottom and left axes that result.
+    QTest::addColumn<float>("start");
+    QTest::addColumn<QCPRange>("xAsked");
+    QTest::addColumn<QCPRange>("yAsked");
+    QTest::addColumn<QCPRange>("xShown");
+    QTest::addColumn<QCPRange>("yShown");
+    const double xMargin = 499 * 0.02 * 0.05;
+    const double yMargin = 950 * 0.05;
+    QTest::newRow("zoomed out: the data and the margin, from 0")
+        << 10.0f << QCPRange(-500, 500) << QCPRange(-1e6, 1e6) << QCPRange(0, 19.98 + xMargin)
+        << QCPRange(0, 1000 + yMargin);
+    QTest::newRow("panned below 0: stops at 0")
+        << 10.0f << QCPRange(-8, -4) << QCPRange(-300, -100) << QCPRange(0, 4) << QCPRange(0, 200);
+    QTest::newRow("panned past the end: stops at the margin")
+        << 10.0f << QCPRange(30, 34) << QCPRange(2000, 2500) << QCPRange(15.98 + xMargin, 19.98 + xMargin)
+        << QCPRange(500 + yMargin, 1000 + yMargin);
+    QTest::newRow("negative angles: the margin below them")
+        << -20.0f << QCPRange(-40, -30) << QCPRange(100, 200) << QCPRange(-20 - xMargin, -10 - xMargin)
+        << QCPRange(100, 200);
+}
+
+void TestWindow::viewStopsAtAMarginAroundTheData()
+{
+    QFETCH(float, start);
+    QFETCH(QCPRange, xAsked);
+    QFETCH(QCPRange, yAsked);
+    QFETCH(QCPRange, xShown);
+    QFETCH(QCPRange, yShown);
+    TempDir dir;
+    Window win;
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", start, 0.02f, rawCounts(500)));
+    CrossChart* c = win.chart();
+    c->xAxis->setRange(xAsked);
+    c->yAxis->setRange(yAsked);
+    const auto near = [](const QCPRange& a, const QCPRange& b) {
+        return std::abs(a.lower - b.lower) < 1e-4 && std::abs(a.upper - b.upper) < 1e-4;
+    };
+    QVERIFY2(near(c->xAxis->range(), xShown),
+             qPrintable(QStringLiteral("%1 %2").arg(c->xAxis->range().lower).arg(c->xAxis->range().upper)));
+    QVERIFY2(near(c->yAxis->range(), yShown),
+             qPrintable(QStringLiteral("%1 %2").arg(c->yAxis->range().lower).arg(c->yAxis->range().upper)));
+}
+
+void TestWindow::minimumSizeKeepsMemoAndQuitWhole()
+{
+    Window win;
+    win.w->resize(200, 100);
+    QCoreApplication::processEvents();
+    QCOMPARE(win.w->size(), win.w->minimumSize());
+    for (const char* name : {"Mem", "Quit"}) {
+        auto* c = win.child<QWidget>(name);
+        const QRect inWindow(c->mapTo(win.w.get(), QPoint(0, 0)), c->size());
+        QVERIFY2(win.w->rect().contains(inWindow), name);
+    }
+    QVERIFY(win.chart()->height() >= 100);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,11 +7,27 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
 #include <filesystem>
 #include <memory>
+
+namespace {
+
+// Every program that drives the window keeps the window's settings in a temporary folder of its
+// own, removed at its end: the user's settings are never read or written.
+void windowSettingsInTemporaryFolder()
+{
+    static QTemporaryDir folder;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(windowSettingsInTemporaryFolder)
 
 namespace rawdat::test {
 

@@ -6,6 +6,7 @@ if(NOT rc EQUAL 0)
 endif()
 file(GLOB made RELATIVE ${OUT} ${OUT}/*)
 file(GLOB bundled RELATIVE ${SAMPLES} ${SAMPLES}/*)
+list(FILTER bundled EXCLUDE REGEX "\\.md$") # the folder's README
 list(SORT made)
 list(SORT bundled)
 if(NOT made STREQUAL bundled)

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix and checks what a user gets: the installed
+# converter converts the sample, the manual pages render without a warning, the desktop entry,
+# the AppStream metadata and the MIME types pass their validators and recognise the files by
+# content; then builds the Debian package and runs lintian on it.
+#
+#   check_install.sh BUILD_DIR SOURCE_DIR [--no-package]
+set -euo pipefail
+build=$1
+src=$2
+package=yes
+[ "${3:-}" = --no-package ] && package=no
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+need() { command -v "$1" >/dev/null || fail "$1 is missing (tools/install-deps --tests installs it)"; }
+for tool in groff man desktop-file-validate appstreamcli xmllint update-mime-database; do need "$tool"; done
+
+prefix=$tmp/usr
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "cmake --install"; }
+share=$prefix/share
+gui=no
+[ -x "$prefix/bin/rawdat" ] && gui=yes
+expected=(bin/rawdat-convert share/man/man1/rawdat-convert.1.gz share/mime/packages/rawdat.xml
+          share/doc/rawdat/copyright)
+[ $gui = yes ] && expected+=(share/man/man1/rawdat.1.gz share/applications/rawdat.desktop
+                             share/icons/hicolor/scalable/apps/rawdat.svg share/metainfo/org.rawdat.rawdat.metainfo.xml)
+for f in "${expected[@]}"; do [ -f "$prefix/$f" ] || fail "not installed: $f"; done
+
+# The installed converter converts the bundled sample.
+mkdir "$tmp/work"
+cp "$src/samples/LAB6.DAT" "$src/samples/CPS120.CAL" "$tmp/work/"
+"$prefix/bin/rawdat-convert" --quiet "$tmp/work/LAB6.DAT" || fail "the installed rawdat-convert failed"
+[ "$(head -c 4 "$tmp/work/LAB6.RAW")" = RAW2 ] || fail "LAB6.RAW is not a RAW2 file"
+[ "$(grep -c $'\r$' "$tmp/work/LAB6.2CL")" -gt 1000 ] || fail "LAB6.2CL holds too few lines"
+
+# Manual pages: no groff warning, and they render through man with every option.
+for page in "$src"/man/*.1; do
+  warnings=$(groff -man -ww -z "$page" 2>&1)
+  [ -z "$warnings" ] || fail "groff warns on $(basename "$page"): $warnings"
+done
+text=$(LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat-convert.1.gz" 2>"$tmp/man.err")
+[ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
+for entry in "-f, --force" "-j, --jobs N" "-q, --quiet" "-h, --help" "-V, --version" "-o, --output-dir DIR" \
+             "-n, --dry-run" "--cal FILE" "--also LIST" "info FILE" "f1b PARAMFILE F1BFILE" \
+             "export-steps RAWFILE OUTFILE" "129, 130, 143"; do
+  grep -q -- "^ *$entry" <<<"$text" || fail "rawdat-convert(1) has no entry $entry"
+done
+if [ $gui = yes ]; then
+  LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat.1.gz" 2>"$tmp/man.err" | grep -q "Conversion raw - dat" ||
+    fail "rawdat(1) does not render"
+  [ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
+  desktop-file-validate "$share/applications/rawdat.desktop" || fail "desktop-file-validate"
+  appstreamcli validate --no-net --pedantic "$share/metainfo/org.rawdat.rawdat.metainfo.xml" >"$tmp/as.log" ||
+    { cat "$tmp/as.log"; fail "appstreamcli validate"; }
+fi
+
+# MIME types: the definition compiles, and files are recognised by their content whatever
+# their names.
+xmllint --noout "$share/mime/packages/rawdat.xml"
+mkdir -p "$tmp/xdg/mime/packages"
+cp "$share/mime/packages/rawdat.xml" "$tmp/xdg/mime/packages/"
+[ -f /usr/share/mime/packages/freedesktop.org.xml ] && cp /usr/share/mime/packages/freedesktop.org.xml "$tmp/xdg/mime/packages/"
+XDG_DATA_DIRS=$tmp/xdg update-mime-database "$tmp/xdg/mime" 2>"$tmp/mime.err" || fail "update-mime-database: $(cat "$tmp/mime.err")"
+[ ! -s "$tmp/mime.err" ] || fail "update-mime-database warns: $(cat "$tmp/mime.err")"
+for t in dat cal raw; do grep -aq "application/x-rawdat-$t" "$tmp/xdg/mime/magic" || fail "no magic for $t"; done
+if command -v gio >/dev/null; then
+  cp "$src/samples/LAB6.DAT" "$tmp/work/scan"
+  cp "$src/samples/CPS120.CAL" "$tmp/work/calib.bin"
+  cp "$src/tests/data/raw/BT86.raw" "$tmp/work/bt86"
+  for pair in scan:dat calib.bin:cal bt86:raw LAB6.RAW:raw; do
+    type=$(XDG_DATA_HOME=$tmp/xdg XDG_DATA_DIRS=$tmp/xdg gio info -a standard::content-type "$tmp/work/${pair%%:*}" |
+           sed -n 's/.*content-type: //p')
+    [ "$type" = "application/x-rawdat-${pair##*:}" ] || fail "${pair%%:*} is seen as $type"
+  done
+fi
+
+# The Debian package: dependencies from the libraries, and lintian without an error or warning.
+if [ $package = yes ]; then
+  need cpack; need lintian; need dpkg-shlibdeps
+  cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/pkg" >"$tmp/cpack.log" || { cat "$tmp/cpack.log"; fail cpack; }
+  deb=$(ls "$tmp"/pkg/rawdat_*.deb)
+  dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the package has no computed dependencies"
+  lintian --fail-on error,warning "$deb" >"$tmp/lintian.log" 2>&1 ||
+    { grep -v 'root privileges' "$tmp/lintian.log"; fail lintian; }
+fi
+echo "installation checked"
