@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include "fmt_raw/raw.h"
+#include "fmt_raw/raw_images.h"
 #include "ulit_dat/binio.h"
 #include "ulit_dat/dtb.h"
 #include "ulit_dat/f1b_images.h"
@@ -203,11 +204,30 @@ int main(int argc, char** argv)
         two += raws[0].second.substr(256);
         raws.emplace_back("raw2-two-ranges.RAW", two);
     }
-    for (const char* real : {"format1.raw", "BT86.raw", "Cu3Au-1.raw"})
-        raws.emplace_back(real, bytesOf(std::string(RAWDAT_TESTDATA) + "/raw/" + real));
+    for (const char* real : {"raw/format1.raw", "raw/BT86.raw", "raw/Cu3Au-1.raw", "raw4/TwoTheta_scan_scrambled.raw"})
+        raws.emplace_back(fs::path(real).filename().string(), bytesOf(std::string(RAWDAT_TESTDATA) + "/" + real));
     for (const auto& [name, bytes] : raws) {
         w.put("raw", name, bytes);
         w.put("convert_raw", name, bytes);
+    }
+
+    // RAW4: the real file, and three ranges (records of 8, 4 and 12 bytes, the last without
+    // steps) after named texts, a segment of an unknown kind and the X-ray source.
+    w.put("raw4", "TwoTheta_scan_scrambled.raw", raws.back().second);
+    {
+        using namespace rawdat::test;
+        Raw4Range a, b, c;
+        a.values = {1, 2.5f, 3.5f, -4, 1e6f};
+        b.kind = 160;
+        b.recordSize = 4;
+        b.start = 30.0;
+        b.values = {7, 8, 9};
+        c.recordSize = 12;
+        c.drives = 0;
+        const Image image = raw4Image({raw4Text("SAMPLEID", "sample\t1"), raw4Text("COMMENT", "a comment"),
+                                       raw4Segment(99, Image(12, 0xEE)), raw4Source(1.78897)},
+                                      {a, b, c});
+        w.put("raw4", "three-ranges.raw", std::string(image.begin(), image.end()));
     }
 
     // DAT command: the CAL file's bytes, then the DAT file's (harness.h: splitInput).

@@ -1,10 +1,12 @@
 // Writes the input of the batch benchmark (tools/bench-batch): COUNT detector DAT files of 8192
-// channels with the spline calibration their header names, and COUNT RAW2 files of 8000 steps.
+// channels with the spline calibration their header names, COUNT RAW2 files of 8000 steps and,
+// when a RAW4 file is given, COUNT copies of it.
 //
-//   rawdat-make-batch OUTDIR COUNT
+//   rawdat-make-batch OUTDIR COUNT [RAW4FILE]
 //
 //   OUTDIR/dat/S0001.DAT ... and OUTDIR/dat/PSD8K.CAL
 //   OUTDIR/raw/R0001.RAW ...
+//   OUTDIR/raw4/Q0001.RAW ...
 //
 // Every number comes from fixed constants and std::mt19937 (whose output the C++ standard
 // defines) taken raw, so the files are the same on every machine. Each file has its own counting
@@ -155,9 +157,9 @@ void writeRawSet(const std::filesystem::path& dir, int count)
 
 int main(int argc, char** argv)
 {
-    const int count = argc == 3 ? std::atoi(argv[2]) : 0;
+    const int count = argc == 3 || argc == 4 ? std::atoi(argv[2]) : 0;
     if (count < 1 || count > 9999) {
-        std::fprintf(stderr, "usage: rawdat-make-batch OUTDIR COUNT (1 to 9999)\n");
+        std::fprintf(stderr, "usage: rawdat-make-batch OUTDIR COUNT (1 to 9999) [RAW4FILE]\n");
         return 2;
     }
     try {
@@ -166,6 +168,12 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(out / "raw");
         writeDatSet(out / "dat", count);
         writeRawSet(out / "raw", count);
+        if (argc == 4) {
+            std::filesystem::create_directories(out / "raw4");
+            for (int f = 1; f <= count; ++f)
+                std::filesystem::copy_file(argv[3], out / "raw4" / numbered("Q", f, "RAW"),
+                                           std::filesystem::copy_options::overwrite_existing);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "rawdat-make-batch: %s\n", e.what());
         return 1;

@@ -43,24 +43,64 @@
 // Earlier converters wrote H = 60 over a 58-byte header: a one-range file of exactly
 // 256 + 58 + 4n bytes whose H is 60 has its data at 58.
 //
-// RAW1 (the "RAW1.01" files), read only, first range only; offsets from the start of the file
+// RAW1 (the "RAW1.01" files), read only; offsets from the start of the file
 //     0     4  text    "RAW1"                                  variant
-//     4   620  -       file header fields                      -
+//     4     8  -       file header fields                      -
+//    12     4  int32   number of ranges R                      (one range when R < 1)
+//    16    10  text    date, to its first zero byte            Date, then one space
+//    26    10  text    time, to its first zero byte            Date, padded to 20
+//    36   290  -       user, site                              -
+//   326    60  text    sample identification                   Comment2, padded to 80
+//   386   160  text    comment                                 Comment3, its first 80
+//   546    78  -       instrument fields                       -
 //   624     8  Double  K-alpha-1                               Wavelength
 //   632    80  -       more file header fields                 -
-//   712     4  int32   length of the range header (304)        -
-//   716     4  int32   steps n                                 Size
-//   720     8  Double  start theta                             -
-//   728     8  Double  start 2-theta                           RangeInfo.Start
-//   736   152  -       goniometer and detector fields          -
-//   888     8  Double  step                                    RangeInfo.Step
-//   896     8  Double  -                                       -
-//   904     4  Single  time per step                           RangeInfo.StepTime
-//   908    60  -       more range fields                       -
-//   968     4  int32   length E of the supplementary header    where the data starts
-//   972    44  -       more range fields                       -
-//  1016     E  -       supplementary header (when E > 0)       -
-//  1016+E  4n  Single  intensities, step 1 first               Data 1..n, rounded
+// RAW1 range: the first at 712, each next one right after the data of the one before.
+// Offsets from the start of the range (the file offsets of the first range in brackets).
+//     0     4  int32   length of the range header (304)        -
+//     4     4  int32   steps n                          (716)  Size
+//     8     8  Double  start theta                      (720)  -
+//    16     8  Double  start 2-theta                    (728)  RangeInfo.Start
+//    24   152  -       goniometer and detector fields          -
+//   176     8  Double  step                             (888)  RangeInfo.Step
+//   184     8  Double  -                                       -
+//   192     4  Single  time per step                    (904)  RangeInfo.StepTime
+//   196    60  -       more range fields                       -
+//   256     4  int32   length E of the supplementary header (968)  where the data starts
+//   260    44  -       more range fields                       -
+//   304     E  -       supplementary header (when E > 0)       -
+//   304+E  4n  Single  intensities, step 1 first      (1016+E) Data 1..n, rounded
+//
+// RAW4 (the "RAW4.00" files), read only; offsets from the start of the file
+//     0     7  text    "RAW4.00"                               variant
+//     7     5  -       -                                       -
+//    12    12  text    date, to its first zero byte            Date, then one space
+//    24    10  text    time, to its first zero byte            Date, padded to 20
+//    34    27  -       -                                       -
+//    61        segments, one after another, up to the first range
+// Segment; offsets from its start
+//     0     4  uint32  kind K (0 or 160: not a segment, a range starts here)
+//     4     4  uint32  length L of the whole segment (>= 8)
+//   K = 10, a named text (L >= 36):
+//    12    24  text    name, to its first zero byte: "SAMPLEID", "COMMENT", ...
+//    36  L-36  text    value, to its first zero byte           SAMPLEID: Comment2 (80)
+//                                                              COMMENT: Comment3, its first 80
+//   K = 30, the X-ray source (L >= 88):
+//    80     8  Double  K-alpha-1                               Wavelength
+//   other kinds: skipped
+// RAW4 range, 160-byte header; each next range right after the data of the one before, the
+// last one ends the file. Offsets from the start of the range.
+//     0     4  uint32  kind: 0 or 160                          -
+//    32    24  text    scan type ("Locked Coupled", ...)       -
+//    72     8  Double  start 2-theta                           RangeInfo.Start
+//    80     8  Double  step                                    RangeInfo.Step
+//    88     4  uint32  steps n                                 Size
+//    92     4  Single  time per step                           RangeInfo.StepTime
+//   136     4  uint32  record size D of one step (>= 4)        -
+//   140     4  uint32  length S of the drive descriptions      -
+//   160     S  -       drive descriptions                      -
+//   160+S  nD  records, step 1 first: a Single intensity,      Data 1..n, rounded
+//              then D - 4 bytes                                -
 #include "fmt_raw/raw.h"
 
 #include "ulit_dat/binio.h"
@@ -82,7 +122,10 @@ namespace {
 constexpr std::size_t kRaw2HeaderSize = 256;
 constexpr std::uint16_t kRaw2RangeHeaderSize = 58;
 constexpr std::uint16_t kLegacyRangeHeaderField = 60;
-constexpr std::size_t kRaw1DataStart = 1016;
+constexpr std::size_t kRaw1RangesStart = 712;
+constexpr std::size_t kRaw1RangeHeaderSize = 304;
+constexpr std::size_t kRaw4SegmentsStart = 61;
+constexpr std::uint32_t kRaw4RangeHeaderSize = 160;
 constexpr float kUnusedAxis = -1000000.0f;
 
 // ---- numbers ----
@@ -126,23 +169,44 @@ std::int32_t countOf(float intensity, const std::string& file, int range, int st
 
 // ---- reading: the whole file is checked before the caller's records change ----
 
-struct Positions {
-    float Theta, Axis1, Axis2, Axis3, Axis4;
-};
-
-struct ParsedRange {
-    TRangeInfo Info;                  // Start, Step, StepTime
-    std::optional<Positions> Axes;    // RAW2 ranges carry the goniometer positions
-    std::vector<std::int32_t> Counts; // Size = Counts.size()
-};
-
 struct ParsedRaw {
     std::string Comment1;
-    bool IsRaw2 = false;
-    std::string Comment2, Comment3, Date; // RAW2 only
-    double Wavelength = 0.0;
-    std::vector<ParsedRange> Ranges; // in file order; the last one stands
+    std::string Comment2, Comment3, Date;
+    double Wavelength = 1.54056; // RAW4 files without an X-ray source section keep the default
+    std::vector<TRawRange> Ranges; // in file order
+    std::size_t MainRange = 0;
 };
+
+// Bytes below 32 of a text taken from a binary header become spaces.
+std::string printable(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 32)
+            c = ' ';
+    return out;
+}
+
+// A text field: up to its first zero byte, printable.
+std::string fieldText(std::string_view field)
+{
+    return printable(field.substr(0, field.find('\0')));
+}
+
+// Text padded with `pad`, or cut, to exactly n characters.
+std::string fitted(std::string s, std::size_t n, char pad)
+{
+    s.resize(n, pad);
+    return s;
+}
+
+// The Date of the RAW1 and RAW4 headers: date, one space, time, in 20 characters.
+std::string dateAndTime(std::string_view date, std::string_view time)
+{
+    return fitted(fieldText(date) + ' ' + fieldText(time), 20, ' ');
+}
+
+std::string at(std::size_t offset) { return "at offset " + intText(static_cast<std::int64_t>(offset)); }
 
 // Checks a declared step count against what Data holds.
 std::int32_t checkedSteps(std::int64_t steps, const std::string& file, int range)
@@ -157,33 +221,34 @@ std::int32_t checkedSteps(std::int64_t steps, const std::string& file, int range
     return static_cast<std::int32_t>(steps);
 }
 
-// Reads n Singles at the reader's offset as counts; the bytes are checked before any is taken.
-std::vector<std::int32_t> readCounts(ByteReader& in, std::int32_t n, int range)
+// Reads n records of `stride` bytes at the reader's offset, each beginning with a Single
+// intensity, as counts; the bytes are checked before any is taken.
+std::vector<std::int32_t> readCounts(ByteReader& in, std::int32_t n, int range, std::size_t stride = 4)
 {
     const auto count = static_cast<std::size_t>(n);
-    const std::uint8_t* p = in.peek(count * 4);
+    const std::uint8_t* p = in.peek(count * stride);
     std::vector<std::int32_t> out(count);
     for (std::size_t i = 0; i < count; ++i) {
         float v;
-        std::memcpy(&v, p + 4 * i, 4);
+        std::memcpy(&v, p + stride * i, 4);
         out[i] = countOf(v, in.file(), range, static_cast<int>(i) + 1);
     }
-    in.skip(count * 4);
+    in.skip(count * stride);
     return out;
 }
 
 void parseRaw2(ByteReader& in, ParsedRaw& raw)
 {
-    raw.IsRaw2 = true;
     const std::int16_t rangeCount = in.i16();                  // 4
     in.skip(2);                                                // 6
-    raw.Comment1 += in.chars(32);                              // 8
-    std::string comment(in.chars(128));                        // 40
+    raw.Comment1 = fitted(printable(raw.Comment1 + std::string(in.chars(32))), 80, ' '); // 8
+    std::string comment = printable(in.chars(128));            // 40
     comment.append(184, ' ');
     raw.Comment2 = comment.substr(0, 80);
     raw.Comment3 = comment.substr(80, 80);
-    raw.Date = in.chars(11);                                   // 168
-    raw.Date += in.chars(9);                                   // 179
+    std::string date(in.chars(11));                            // 168
+    date += in.chars(9);                                       // 179
+    raw.Date = printable(date);
     in.skip(2);                                                // 188 anode
     raw.Wavelength = in.f32();                                 // 190
     in.seek(kRaw2HeaderSize);
@@ -203,12 +268,12 @@ void parseRaw2(ByteReader& in, ParsedRaw& raw)
         const std::int32_t steps = checkedSteps(
             stepField > 0x7FFF ? static_cast<std::int32_t>(stepField) - 0x10000 : stepField,
             in.file(), r);
-        ParsedRange range;
+        TRawRange range;
         in.skip(4);                                            // +4
         range.Info.StepTime = in.f32();                        // +8
         range.Info.Step = in.f32();                            // +12
         range.Info.Start = in.f32();                           // +16
-        Positions axes{};
+        TRawPositions axes;
         axes.Theta = in.f32();                                 // +20
         axes.Axis1 = in.f32();                                 // +24
         axes.Axis4 = in.f32();                                 // +28
@@ -222,28 +287,124 @@ void parseRaw2(ByteReader& in, ParsedRaw& raw)
         range.Counts = readCounts(in, steps, r);               // +H
         raw.Ranges.push_back(std::move(range));
     }
+    raw.MainRange = raw.Ranges.size() - 1;
 }
 
 void parseRaw1(ByteReader& in, ParsedRaw& raw)
 {
-    ParsedRange range;
+    in.seek(12);
+    const std::int32_t rangeCount = in.i32();                  // 12
+    const std::string_view date = in.chars(10);                // 16
+    raw.Date = dateAndTime(date, in.chars(10));                // 26
+    in.seek(326);
+    raw.Comment2 = fitted(fieldText(in.chars(60)), 80, ' ');   // 326
+    raw.Comment3 = fitted(fieldText(in.chars(160)), 80, ' ');  // 386
     in.seek(624);
     raw.Wavelength = in.f64();                                 // 624
-    in.seek(716);
-    const std::int32_t steps = checkedSteps(in.i32(), in.file(), 1); // 716
-    range.Info.Start = toSingle(in.f64());                     // 720, replaced at once
-    range.Info.Start = toSingle(in.f64());                     // 728
-    in.seek(888);
-    range.Info.Step = toSingle(in.f64());                      // 888
-    in.skip(8);                                                // 896
-    range.Info.StepTime = in.f32();                            // 904
-    in.seek(968);
-    const std::int32_t extra = in.i32();                       // 968
-    in.seek(kRaw1DataStart);
-    if (extra > 0)
-        in.skip(static_cast<std::size_t>(extra));              // 1016
-    range.Counts = readCounts(in, steps, 1);                   // 1016 + E
-    raw.Ranges.push_back(std::move(range));
+    in.seek(kRaw1RangesStart);
+    for (int r = 1; r <= std::max(rangeCount, 1); ++r) {
+        const std::size_t start = in.offset();
+        TRawRange range;
+        in.skip(4);                                            // +0
+        const std::int32_t steps = checkedSteps(in.i32(), in.file(), r); // +4
+        range.Info.Start = toSingle(in.f64());                 // +8, replaced at once
+        range.Info.Start = toSingle(in.f64());                 // +16
+        in.seek(start + 176);
+        range.Info.Step = toSingle(in.f64());                  // +176
+        in.skip(8);                                            // +184
+        range.Info.StepTime = in.f32();                        // +192
+        in.seek(start + 256);
+        const std::int32_t extra = in.i32();                   // +256
+        in.seek(start + kRaw1RangeHeaderSize);
+        if (extra > 0)
+            in.skip(static_cast<std::size_t>(extra));          // +304
+        range.Counts = readCounts(in, steps, r);               // +304 + E
+        raw.Ranges.push_back(std::move(range));
+    }
+}
+
+// A RAW4 length that runs past the end of the file; `declared` says who declares what.
+void checkFits(const ByteReader& in, std::size_t from, std::uint64_t length, const std::string& declared)
+{
+    if (length > in.size() - from)
+        throw Refusal(in.file(), declared + ", beyond the end of the file (" +
+                                     intText(static_cast<std::int64_t>(in.size())) + " bytes)");
+}
+
+bool isRaw4Range(std::uint32_t kind) { return kind == 0 || kind == kRaw4RangeHeaderSize; }
+
+void parseRaw4(ByteReader& in, ParsedRaw& raw)
+{
+    in.seek(12);
+    const std::string_view date = in.chars(12);                // 12
+    raw.Date = dateAndTime(date, in.chars(10));                // 24
+    raw.Comment2 = std::string(80, ' ');
+    raw.Comment3 = std::string(80, ' ');
+    in.seek(kRaw4SegmentsStart);
+
+    // Segments up to the first range.
+    for (;;) {
+        if (in.remaining() == 0)
+            throw Refusal(in.file(), "holds no range: its segments reach the end of the file (" +
+                                         intText(static_cast<std::int64_t>(in.size())) + " bytes)");
+        const std::size_t start = in.offset();
+        const std::uint32_t kind = in.u32();                   // +0
+        if (isRaw4Range(kind))
+            break;
+        const std::uint32_t length = in.u32();                 // +4
+        const std::size_t least = kind == 10 ? 36 : kind == 30 ? 88 : 8;
+        const std::string segment =
+            "the segment of kind " + intText(kind) + " " + at(start) + " declares " + intText(length);
+        if (length < least)
+            throw Refusal(in.file(), segment + " bytes, fewer than the " +
+                                         intText(static_cast<std::int64_t>(least)) + " of its fields");
+        checkFits(in, start, length, segment + " bytes");
+        if (kind == 10) {
+            in.skip(4);                                        // +8
+            const std::string name = fieldText(in.chars(24));  // +12
+            const std::string value = fieldText(in.chars(length - 36)); // +36
+            if (name == "SAMPLEID")
+                raw.Comment2 = fitted(value, 80, ' ');
+            else if (name == "COMMENT")
+                raw.Comment3 = fitted(value, 80, ' ');
+        } else if (kind == 30) {
+            in.seek(start + 80);
+            raw.Wavelength = in.f64();                         // +80
+        }
+        in.seek(start + length);
+    }
+
+    // Ranges to the end of the file.
+    for (int r = 1;; ++r) {
+        const std::size_t start = in.offset() - 4;
+        const auto where = [&] { return "range " + intText(r) + " " + at(start); };
+        TRawRange range;
+        in.seek(start + 72);
+        range.Info.Start = toSingle(in.f64());                 // +72
+        range.Info.Step = toSingle(in.f64());                  // +80
+        const std::uint32_t stepField = in.u32();              // +88
+        range.Info.StepTime = in.f32();                        // +92
+        in.seek(start + 136);
+        const std::uint32_t recordSize = in.u32();             // +136
+        const std::uint32_t drives = in.u32();                 // +140
+        in.seek(start + kRaw4RangeHeaderSize);
+        const std::int32_t steps = checkedSteps(stepField, in.file(), r);
+        if (recordSize < 4)
+            throw Refusal(in.file(), where() + " declares records of " + intText(recordSize) +
+                                         " bytes per step, fewer than the 4 of an intensity");
+        checkFits(in, in.offset(), drives,
+                  where() + " declares " + intText(drives) + " bytes of drive descriptions");
+        in.skip(drives);                                       // +160
+        checkFits(in, in.offset(), std::uint64_t{recordSize} * static_cast<std::uint64_t>(steps),
+                  where() + " declares " + intText(steps) + " steps of " + intText(recordSize) + " bytes");
+        range.Counts = readCounts(in, steps, r, recordSize);   // +160 + S
+        raw.Ranges.push_back(std::move(range));
+        if (in.remaining() == 0)
+            break;
+        const std::uint32_t next = in.u32();
+        if (!isRaw4Range(next))
+            throw Refusal(in.file(), "unknown range kind " + intText(next) + " " + at(in.offset() - 4));
+    }
 }
 
 ParsedRaw parseRaw(const Bytes& bytes, const std::string& file)
@@ -251,12 +412,17 @@ ParsedRaw parseRaw(const Bytes& bytes, const std::string& file)
     ByteReader in(bytes, file);
     ParsedRaw raw;
     raw.Comment1 = in.chars(4);                                // 0
-    if (raw.Comment1 == "RAW2")
+    if (raw.Comment1 == "RAW2") {
         parseRaw2(in, raw);
-    else if (raw.Comment1 == "RAW1")
+    } else if (raw.Comment1 == "RAW1") {
         parseRaw1(in, raw);
-    else
-        throw Refusal(file, "not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\"");
+    } else if (raw.Comment1 == "RAW4" && in.chars(3) == ".00") {
+        parseRaw4(in, raw);
+    } else if (raw.Comment1 == "RAW ") {
+        throw Refusal(file, "RAW files of the first variant (\"RAW \") are not read");
+    } else {
+        throw Refusal(file, "not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"");
+    }
     for (std::size_t r = 0; r < raw.Ranges.size(); ++r) {
         const TRangeInfo& info = raw.Ranges[r].Info;
         if (!std::isfinite(info.Start) || !std::isfinite(info.Step))
@@ -264,6 +430,29 @@ ParsedRaw parseRaw(const Bytes& bytes, const std::string& file)
                                     ": its start or step angle is not a finite number");
     }
     return raw;
+}
+
+// Header.Size, RangeInfo, the RAW2 positions and Data 1..Size from one range.
+void applyRange(const TRawRange& range, TScanHeader& Header, TScanParams& Params, TRangeInfo& RangeInfo,
+                TData& Data)
+{
+    Header.Size = range.Size();
+    RangeInfo.Start = range.Info.Start;
+    RangeInfo.Step = range.Info.Step;
+    RangeInfo.StepTime = range.Info.StepTime;
+    if (range.Axes) {
+        Params.Theta = range.Axes->Theta;
+        Params.Axis1 = range.Axes->Axis1;
+        Params.Axis2 = range.Axes->Axis2;
+        Params.Axis3 = range.Axes->Axis3;
+        Params.Axis4 = range.Axes->Axis4;
+    }
+    std::copy(range.Counts.begin(), range.Counts.end(), Data.first());
+}
+
+void setAcqTime(const TScanHeader& Header, const TRangeInfo& RangeInfo, TScanParams& Params)
+{
+    Params.AcqTime = static_cast<float>(static_cast<long double>(Header.Size) * RangeInfo.StepTime);
 }
 
 void setReaderDefaults(TScanHeader& h)
@@ -294,13 +483,6 @@ void setReaderDefaults(TScanHeader& h)
 
 // ---- writing ----
 
-// Text padded with `pad`, or cut, to exactly n characters.
-std::string fitted(std::string s, std::size_t n, char pad)
-{
-    s.resize(n, pad);
-    return s;
-}
-
 // The comment text without its control characters (codes 0 to 31).
 void appendPrintable(std::string& out, std::string_view s)
 {
@@ -309,10 +491,15 @@ void appendPrintable(std::string& out, std::string_view s)
             out += c;
 }
 
-// The 8 characters of the time: the 8 before the last character of the date text, or the
-// first 8 of a shorter text.
+// The time: the (up to) 8 characters after the date word and the blanks that follow it. A text
+// without them gives the 8 before its last character, or the first 8 of a shorter text.
 std::string timeText(std::string_view date)
 {
+    const std::size_t word = date.find_first_not_of(' ');
+    const std::size_t gap = word == std::string_view::npos ? word : date.find(' ', word);
+    const std::size_t time = gap == std::string_view::npos ? gap : date.find_first_not_of(' ', gap);
+    if (time != std::string_view::npos)
+        return std::string(date.substr(time, 8));
     if (date.size() < 9)
         return std::string(date.substr(0, 8));
     return std::string(date.substr(date.size() - 9, 8));
@@ -391,39 +578,60 @@ void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TS
               TData& Data)
 {
     const Bytes bytes = fsio::readFile(FileName);
-    const ParsedRaw raw = parseRaw(bytes, FileName);
+    ParsedRaw raw = parseRaw(bytes, FileName);
 
     // Nothing has failed: the records change from here on.
     setReaderDefaults(Header);
     Header.Wavelength = raw.Wavelength;
-    if (raw.IsRaw2) {
-        Header.Comment1 = fitted(raw.Comment1, 80, ' ');
-        Header.Comment2 = raw.Comment2;
-        Header.Comment3 = raw.Comment3;
-        Header.Date = raw.Date;
-    } else {
-        Header.Comment1 = raw.Comment1;
-    }
-    for (const ParsedRange& range : raw.Ranges) {
-        Header.Size = static_cast<std::int32_t>(range.Counts.size());
-        M.RangeInfo.Start = range.Info.Start;
-        M.RangeInfo.Step = range.Info.Step;
-        M.RangeInfo.StepTime = range.Info.StepTime;
-        if (range.Axes) {
-            Params.Theta = range.Axes->Theta;
-            Params.Axis1 = range.Axes->Axis1;
-            Params.Axis2 = range.Axes->Axis2;
-            Params.Axis3 = range.Axes->Axis3;
-            Params.Axis4 = range.Axes->Axis4;
-        }
-        std::copy(range.Counts.begin(), range.Counts.end(), Data.first());
-    }
-
-    Params.AcqTime = static_cast<float>(static_cast<long double>(Header.Size) * M.RangeInfo.StepTime);
+    Header.Comment1 = raw.Comment1;
+    Header.Comment2 = raw.Comment2;
+    Header.Comment3 = raw.Comment3;
+    Header.Date = raw.Date;
+    // The ranges up to the main one, in order: a RAW2 range leaves in Data what the ones before
+    // it stored beyond its own steps.
+    for (std::size_t r = 0; r <= raw.MainRange; ++r)
+        applyRange(raw.Ranges[r], Header, Params, M.RangeInfo, Data);
+    setAcqTime(Header, M.RangeInfo, Params);
     Params.Extra48 = 0;
     Params.Extra52 = 1.0f;
     Params.Source = "   RAW   ";
     Params.ScanWords.fill(0);
+    M.Ranges = std::move(raw.Ranges);
+    M.MainRange = raw.MainRange;
+}
+
+void RangeRecords(const RawModule& M, std::size_t k, TScanHeader& Header, TScanParams& Params,
+                  TRangeInfo& RangeInfo, TData& Data)
+{
+    if (k >= M.Ranges.size())
+        throw std::out_of_range("RangeRecords: range index " + intText(static_cast<std::int64_t>(k)) +
+                                " of " + intText(static_cast<std::int64_t>(M.Ranges.size())) + " ranges");
+    applyRange(M.Ranges[k], Header, Params, RangeInfo, Data);
+    setAcqTime(Header, RangeInfo, Params);
+}
+
+std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& Names)
+{
+    if (Names.size() < 2 || MainRange >= Names.size())
+        return {};
+    const auto number = [](std::size_t i) { return intText(static_cast<std::int64_t>(i + 1)); };
+    std::string numbers, files;
+    const std::size_t others = Names.size() - 1;
+    std::size_t listed = 0;
+    for (std::size_t i = 0; i < Names.size(); ++i) {
+        if (i == MainRange)
+            continue;
+        ++listed;
+        if (listed > 1) {
+            numbers += listed == others ? " and " : ", ";
+            files += ", ";
+        }
+        numbers += number(i);
+        files += Names[i];
+    }
+    return intText(static_cast<std::int64_t>(Names.size())) + " ranges; " + Names[MainRange] +
+           " holds range " + number(MainRange) +
+           (others == 1 ? ", range " + numbers + " is in " : ", ranges " + numbers + " are in ") + files;
 }
 
 void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data)

@@ -1,4 +1,4 @@
-// RAW files of diffractometers: the RAW2 variant read and written, RAW1 read.
+// RAW files of diffractometers: the RAW2 variant read and written, RAW1 and RAW4.00 read.
 // (Layout tables: see raw.cpp.)
 //
 // What the RAW module keeps between calls (RangeInfo, AnodeIndex) lives in one explicit object,
@@ -8,9 +8,12 @@
 #include "ulit_dat/records.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace rawdat {
 
@@ -25,16 +28,53 @@ struct TAnodeLine {
 // Rows 1..6 of the anode table (row 6 carries the copper values under the symbol No).
 const TAnodeLine& AnodeTable(int row);
 
-struct RawModule {
-    TRangeInfo RangeInfo;      // the constant-step description of the current scan
-    std::int16_t AnodeIndex = 0; // row of AnodeTable chosen by the last Ecr_RAW; 0 = none
+// The goniometer positions a RAW2 range carries.
+struct TRawPositions {
+    float Theta = 0.0f, Axis1 = 0.0f, Axis2 = 0.0f, Axis3 = 0.0f, Axis4 = 0.0f;
+
+    bool operator==(const TRawPositions&) const = default;
 };
 
-// Reads a RAW2 or RAW1 file into Header, Params, M.RangeInfo and Data. The whole file is checked
-// first: a file that does not open or ends too soon (InOutError), a file of another kind, a step
-// count beyond Data or an intensity that is no 32-bit count (Refusal) leave every record as it was.
+// One range of a RAW file as Lect_RAW read it.
+struct TRawRange {
+    TRangeInfo Info;                   // Start, Step and StepTime of the range; Stop 0
+    std::vector<std::int32_t> Counts;  // one per step, rounded as Data holds them
+    std::optional<TRawPositions> Axes; // RAW2 only: Params.Theta and Axis1..Axis4
+
+    std::int32_t Size() const { return static_cast<std::int32_t>(Counts.size()); }
+    bool operator==(const TRawRange&) const = default;
+};
+
+struct RawModule {
+    TRangeInfo RangeInfo;        // the constant-step description of the current scan
+    std::int16_t AnodeIndex = 0; // row of AnodeTable chosen by the last Ecr_RAW; 0 = none
+    // Every range of the last file Lect_RAW read, in file order, and the index of the one that
+    // Header, Params, RangeInfo and Data hold: the last of a RAW2 file, the first of the others.
+    std::vector<TRawRange> Ranges;
+    std::size_t MainRange = 0;
+};
+
+// Reads a RAW2, RAW1 or RAW4.00 file into Header, Params, M.RangeInfo and Data, and every range
+// into M.Ranges. The whole file is checked first: a file that does not open or ends too soon
+// (InOutError), a file of another kind, a step count beyond Data, a RAW4 segment or range that
+// does not fit the file or an intensity that is no 32-bit count (Refusal) leave every record and
+// M as they were.
 void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TScanParams& Params,
               TData& Data);
+
+// The records of a conversion of range k (an index into M.Ranges) alone, built as Lect_RAW
+// builds the main ones: Header.Size, RangeInfo.Start, Step and StepTime, Params.AcqTime (Size x
+// StepTime) and, for a RAW2 range, Params.Theta and Axis1..Axis4; Data entries 1..Size. Every
+// other field keeps what the caller passes, so give it copies of the records Lect_RAW filled
+// (their texts are the same for every range). With k = M.MainRange the records come out as
+// Lect_RAW left them.
+void RangeRecords(const RawModule& M, std::size_t k, TScanHeader& Header, TScanParams& Params,
+                  TRangeInfo& RangeInfo, TData& Data);
+
+// The notice of a file of several ranges, one output name per range in file order:
+// "3 ranges; NAME.TXT holds range 1, ranges 2 and 3 are in NAME_2.TXT, NAME_3.TXT". Empty for
+// fewer than two names.
+std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& Names);
 // Writes one RAW2 file of one range from Header, M.RangeInfo (Start, Step) and Data 1..Size, and
 // sets M.AnodeIndex (0 when no row matches the wavelength). A Size beyond Data is refused.
 void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data);

@@ -105,7 +105,7 @@ TEST(Cli, FailuresAreOneLineEachAndTheOthersStillConvert)
     const std::string abs = dir.path().string() + "/";
     EXPECT_EQ(r.err, "B.DAT: " + abs + "B.DAT: no calibration: NOCAL.CAL was not found beside it and no calibration has "
                      "been read before; nothing converted\n"
-                     "C.RAW: " + abs + "C.RAW: not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\"\n"
+                     "C.RAW: " + abs + "C.RAW: not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"\n"
                      "notes.txt: not a DAT or RAW file (neither its first bytes nor its extension say which)\n"
                      "missing.DAT: Fichier introuvable\n"
                      "5 files: 1 converted, 4 failed\n");

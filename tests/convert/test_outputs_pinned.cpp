@@ -257,17 +257,17 @@ TEST(PinnedOutputs, DatConversionsAndTheirRawFiles)
     };
     const Row rows[] = {
         {"8192 channels, spline over all of them", 8192, splineCalibration(1, 8192, 24, 65.0, 0.01465), 1.0,
-         "1961d86d35786dc2790a7fe445025674136a6982d366265fb9f397389fb8ffb5"},
+         "1dc5d5f6238c7dbd0e20002dd93d672739bdb61fa01ea03d3bfec70700fad275"},
         {"4096 channels, spline over part of them", 4096, splineCalibration(200, 3900, 12, 60.0, 0.0293), 3.0,
-         "750b8f633f84e75408ff3e334f6c368d267da459c438e9d5d66062ff6a0f6b39"},
+         "9fe8443a5bd3e8f52510f0ffdcb8870d7b627f60a07cd0084fc5f4f361b27470"},
         {"8191 channels: the last 32 read as zero", 8191, splineCalibration(1, 8191, 30, 70.0, 0.0147), 1.0,
-         "a35e0d573194b8edb573f5ac3834df4afc3f6fe7812833d9263b698220017132"},
+         "06b8c8fa20a45003a21be950fe1cac5965791333c7923c304ce63e6820c100c5"},
         {"1000 channels: the last 8 in no whole block", 1000, splineCalibration(1, 1000, 6, 40.0, 0.05), 0.5,
-         "46de5ee1b7024c050a68dc3c0e1d51a7f31567590791faea60eda17453412247"},
+         "2bf45843dff966732ededc7995bd3633f287d2e00afff29a043c42aedf576631"},
         {"polynomial calibration", 2048, polynomialCalibration(10.0, 0.031, 1.5e-7), 2.0,
-         "9dd27d4104257c1c451dd123f9eab747984e6c7bdfb93c321512019236b51b56"},
+         "3cfa99889e93fd8f570a3018335401e64ce65fbb3f270fd579891cef4b0b55a0"},
         {"counts beyond a Single's integers", 4096, splineCalibration(1, 4096, 16, 66.0, 0.0293), 3000.0,
-         "57ea991a03e4ed968724362e1de12826a2ffc100ee84729fdaf366993c50d00e"},
+         "ed58bde97634973e9426879290162d0b44bf9077ad5f5bcc454e3c4ef9b2d6ed"},
     };
     std::uint32_t seed = 1;
     for (const Row& row : rows) {
@@ -288,41 +288,43 @@ TEST(PinnedOutputs, TheBundledSample)
     for (const char* f : {"LAB6.DAT", "CPS120.CAL"})
         fs::copy_file(fs::path(RAWDAT_SAMPLES) / f, dir.path() / f);
     const std::string record = convertDatThenRaw(dir, dir.file("LAB6.DAT"));
-    EXPECT_EQ(sha256Hex(record), "3b73b62f55fd7593f46d4cf7aa049249f43298acef1a03407f1ffd698201e4ec") << record;
+    EXPECT_EQ(sha256Hex(record), "a2a2837a06434b8bf21397fc3f793c30fa9c074198ad26c1a43888150386a38a") << record;
 }
 
 TEST(PinnedOutputs, RawConversions)
 {
     struct Row {
         const char* what;
-        const char* file;       // a real instrument file, or nullptr for a generated one
+        const char* file;       // a real instrument file in tests/data, or nullptr for a generated one
         int steps;
         float start, step;
         std::int32_t (*count)(int i);
         const char* digest;
     };
     const Row rows[] = {
-        {"real RAW1 file BT86", "BT86.raw", 0, 0, 0, nullptr,
-         "c8d017ab73a90be1a1d603266968dba26f219fcb5d7c70ecc0156b418a215ec9"},
-        {"real RAW1 file Cu3Au-1", "Cu3Au-1.raw", 0, 0, 0, nullptr,
-         "a0237713c7b58a93aee28b475be4e14eaeb0afaeca0e20ea6e719c0156318f5d"},
-        {"real RAW1 file with three ranges", "format1.raw", 0, 0, 0, nullptr,
-         "eddba1a288a80d840c2a78d18fc50637b8c7250c2128eda18209bac6d6bc215e"},
+        {"real RAW1 file BT86", "raw/BT86.raw", 0, 0, 0, nullptr,
+         "faa8c1e33b913c8282ec0f704874d3db4ba8190a617fe7f650e1e1ac8e90c4ee"},
+        {"real RAW1 file Cu3Au-1", "raw/Cu3Au-1.raw", 0, 0, 0, nullptr,
+         "70778fa76481ad98fc8bfa98f91bc7282fa0243c0f504df44cf5e4c98cec4d15"},
+        {"real RAW1 file with three ranges", "raw/format1.raw", 0, 0, 0, nullptr,
+         "108fa8422f31c48d4f09002e7cffbbe97d97bdcc72c1a342e367859decb4eb72"},
+        {"real RAW4 file, 8 bytes per step", "raw4/TwoTheta_scan_scrambled.raw", 0, 0, 0, nullptr,
+         "34d6f7a0032dddc291fd6975dee7d7d7692a99e17fa2adec1eea88707453503f"},
         {"every entry of Data", nullptr, kDataCapacity, 0.0f, 0.005f,
          [](int i) { return static_cast<std::int32_t>(i * 7919 % 100003); },
-         "e5b1306cf269e0a43fd8d6e688fd25910dc203650a3e895bfc7a3e66cb63433b"},
+         "99b7ee120077b28b445fcc2828afe4da610ae53416c595379dfa689c380aacde"},
         {"negative and large counts", nullptr, 3000, 2.5f, 0.02f,
          [](int i) { return i % 3 == 0 ? -i * 1000 : (i % 3 == 1 ? 1000000007 - i * 977 : i * 131071); },
-         "eba013744691f89c2ec6928b95f7dc732d781eaf871bcd57696d91892d5995a8"},
+         "f7cad3bc24e4b382dcdfa6db85c349e58d3156b14318e83bd4b71e4976c49945"},
         {"a step of 0.0125 degree", nullptr, 5000, 10.125f, 0.0125f,
          [](int i) { return static_cast<std::int32_t>(1000 + i % 517); },
-         "792661e5d4cd20738f18f56ddf2a5e43810db82a2b513a3c22ed50b2c7d402e8"},
+         "858894ca12bf74f4b9ca29f8c9d313891f0f51c79d08da8cdddb17c3b46e79b5"},
     };
     for (const Row& row : rows) {
         TempDir dir;
         const std::string raw = dir.file("SCAN.RAW");
         if (row.file) {
-            fs::copy_file(fs::path(RAWDAT_TESTDATA) / "raw" / row.file, raw);
+            fs::copy_file(fs::path(RAWDAT_TESTDATA) / row.file, raw);
             fs::permissions(raw, fs::perms::owner_write, fs::perm_options::add);
         } else {
             RawModule m;
@@ -339,6 +341,21 @@ TEST(PinnedOutputs, RawConversions)
         }
         const std::string record = convert(dir, raw, FileKind::Raw);
         EXPECT_EQ(sha256Hex(record), row.digest) << row.what << "\n" << record;
+
+        // The window converts a DAT file first, in the same state: nothing of its header (date,
+        // comments) reaches the TXT file, which is the one a fresh state writes.
+        const std::vector<std::uint8_t> fresh = readBytes(dir.file("SCAN.TXT"));
+        for (const char* f : {"LAB6.DAT", "CPS120.CAL"})
+            fs::copy_file(fs::path(RAWDAT_SAMPLES) / f, dir.path() / f);
+        TLitdat lit;
+        TRawDatState state;
+        RecordingUi ui;
+        TConversion conv(state, lit, ui);
+        ui.nextFile = dir.file("LAB6.DAT");
+        ASSERT_TRUE(conv.runDat()) << row.what;
+        ui.nextFile = raw;
+        ASSERT_TRUE(conv.runRaw()) << row.what;
+        EXPECT_TRUE(readBytes(dir.file("SCAN.TXT")) == fresh) << row.what;
     }
 }
 

@@ -1,4 +1,4 @@
-// Builders of RAW2 and RAW1 file images for the reader's tests, field by field at their offsets,
+// Builders of RAW2, RAW1 and RAW4 file images for the reader's tests, field by field at their offsets,
 // and a runner of Debian's xyconv (libxy-bin) that reads any RAW file into blocks of numbers.
 #pragma once
 
@@ -88,6 +88,9 @@ inline Image raw2Image(const std::vector<Raw2Range>& ranges,
 }
 
 struct Raw1Fields {
+    std::int32_t ranges = 1;
+    // Header texts, each zero-padded to its field (date 10, time 10, sample 60, comment 160).
+    std::string date = "03/04/10", time = "20:59:14", sample = "BT86", comment;
     double wavelength = 1.5406;
     std::optional<std::int32_t> steps; // none: the number of values
     double start720 = 5.0, start728 = 10.0, step = 0.05;
@@ -102,6 +105,15 @@ inline Image raw1Image(const Raw1Fields& f)
     const std::size_t dataAt = 1016 + static_cast<std::size_t>(f.extra > 0 ? f.extra : 0);
     Image b(dataAt, 0x5A);
     putText(b, 0, std::string("RAW1.01\0", 8));
+    put<std::int32_t>(b, 12, f.ranges);
+    const auto field = [&b](std::size_t at, std::string s, std::size_t n) {
+        s.resize(n, '\0');
+        putText(b, at, s);
+    };
+    field(16, f.date, 10);
+    field(26, f.time, 10);
+    field(326, f.sample, 60);
+    field(386, f.comment, 160);
     put<double>(b, 624, f.wavelength);
     put<std::int32_t>(b, 712, 304);
     put<std::int32_t>(b, 716, f.steps.value_or(static_cast<std::int32_t>(f.values.size())));
@@ -112,6 +124,78 @@ inline Image raw1Image(const Raw1Fields& f)
     put<std::int32_t>(b, 968, f.extra);
     for (std::size_t i = 0; i < f.values.size(); ++i)
         put<float>(b, dataAt + 4 * i, f.values[i]);
+    return b;
+}
+
+// ---- RAW4 ----
+
+// A segment of the RAW4 file header: kind, length, then the body.
+inline Image raw4Segment(std::uint32_t kind, const Image& body)
+{
+    Image b;
+    put<std::uint32_t>(b, 0, kind);
+    put<std::uint32_t>(b, 4, static_cast<std::uint32_t>(8 + body.size()));
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+// A named text: 4 bytes, the name in 24, the value.
+inline Image raw4Text(const std::string& name, const std::string& value)
+{
+    Image body(28, 0);
+    putText(body, 4, name);
+    putText(body, 28, value);
+    return raw4Segment(10, body);
+}
+// The X-ray source: K-alpha-1 at segment offset 80, 136 bytes in all.
+inline Image raw4Source(double alpha1)
+{
+    Image body(128, 0); // body offset = segment offset - 8
+    put<double>(body, 64, 1.5418); // the average, just before K-alpha-1
+    put<double>(body, 72, alpha1);
+    putText(body, 108, "Cu");
+    return raw4Segment(30, body);
+}
+
+struct Raw4Range {
+    std::uint32_t kind = 0;
+    double start = 10.0, step = 0.02;
+    std::optional<std::uint32_t> stepField; // none: the number of values
+    float stepTime = 0.5f;
+    std::uint32_t recordSize = 8;
+    std::uint32_t drives = 92; // bytes of drive descriptions after the 160-byte header
+    std::vector<float> values;
+};
+
+inline constexpr std::size_t kRaw4HeaderSize = 61;
+
+// A RAW4 image: the 61-byte header, the segments, then the ranges one after another. Each step's
+// record is its Single, then 0x01 bytes up to the record size.
+inline Image raw4Image(const std::vector<Image>& segments, const std::vector<Raw4Range>& ranges)
+{
+    Image b(kRaw4HeaderSize, 0);
+    putText(b, 0, std::string("RAW4.00\0", 8));
+    putText(b, 12, "04/07/2025");
+    putText(b, 24, "20:48:56");
+    for (const Image& s : segments)
+        b.insert(b.end(), s.begin(), s.end());
+    for (const Raw4Range& r : ranges) {
+        const std::size_t at = b.size();
+        b.resize(at + 160 + r.drives, 0);
+        put<std::uint32_t>(b, at, r.kind);
+        putText(b, at + 32, "Locked Coupled");
+        put<double>(b, at + 72, r.start);
+        put<double>(b, at + 80, r.step);
+        put<std::uint32_t>(b, at + 88, r.stepField.value_or(static_cast<std::uint32_t>(r.values.size())));
+        put<float>(b, at + 92, r.stepTime);
+        put<std::uint32_t>(b, at + 136, r.recordSize);
+        put<std::uint32_t>(b, at + 140, r.drives);
+        for (float v : r.values) {
+            const std::size_t rec = b.size();
+            b.resize(rec + r.recordSize, 0x01);
+            if (r.recordSize >= 4)
+                put<float>(b, rec, v);
+        }
+    }
     return b;
 }
 

@@ -1,5 +1,6 @@
 // Real RAW1.01 files of diffractometers, checked against the instrument software's own keyword
-// text export of one of them, and against Debian's xyconv for all of them.
+// text export of one of them, and against Debian's xyconv for all of them (every range); a real
+// RAW4.00 file against the layout its README gives.
 #include "fmt_raw/raw.h"
 #include "fmt_raw/raw_images.h"
 #include "testutil.h"
@@ -78,6 +79,9 @@ TEST(InstrumentFiles, Bt86AgreesWithItsKeywordTextTwin)
     EXPECT_EQ(fixedText(r.H.Wavelength, 6), u.keys.at("WL1"));
     EXPECT_EQ(r.P.AcqTime, 1187.0f); // 2374 steps of 0.5 s
     EXPECT_EQ(r.H.Comment1.str(), "RAW1");
+    EXPECT_EQ(r.H.Date.str(), "03/04/10 20:59:14   ");
+    EXPECT_EQ(r.H.Comment2.str(), u.keys.at("SAMPLE").substr(1, 4) + std::string(76, ' ')); // 'BT86'
+    EXPECT_EQ(r.H.Comment3.str(), std::string(80, ' '));
     for (int i = 1; i <= r.H.Size; ++i) {
         ASSERT_EQ((*r.Data)[i], u.counts[static_cast<std::size_t>(i - 1)]) << "step " << i;
         // The export gives each angle to four significant digits: within half its last digit.
@@ -100,7 +104,7 @@ TEST(InstrumentFiles, FirstRangeOfEachFile)
         {"BT86.raw", 2374, 3.0f, 0.0155922f, 0.5f, 187, 269},
         {"Cu3Au-1.raw", 3901, 22.0f, 0.02f, 0.5f, 48, 11},
         {"Cu3Au-2.raw", 3901, 22.0f, 0.02f, 0.8f, 73, 19},
-        {"format1.raw", 101, 10.0f, 0.1f, 0.1f, 10, 9}, // three ranges: only the first is read
+        {"format1.raw", 101, 10.0f, 0.1f, 0.1f, 10, 9}, // three ranges: the first is the main one
     };
     for (const Row& row : rows) {
         const Read r(kDir + row.file);
@@ -124,15 +128,55 @@ TEST(InstrumentFiles, AgreeWithXyconv)
         const auto blocks = runXyconv(kDir + file);
         ASSERT_TRUE(blocks.has_value()) << file;
         ASSERT_EQ(blocks->size(), ranges) << file;
-        const XyBlock& b = blocks->front();
         const Read r(kDir + file);
-        ASSERT_EQ(static_cast<std::size_t>(r.H.Size), b.y.size()) << file;
-        EXPECT_EQ(b.meta.at("STEPS"), intText(r.H.Size)) << file;
-        EXPECT_EQ(r.M.RangeInfo.Start, static_cast<float>(std::stod(b.meta.at("START_2THETA")))) << file;
-        EXPECT_NEAR(r.M.RangeInfo.Step, std::stod(b.meta.at("STEP_SIZE")), 1e-6) << file;
-        EXPECT_NEAR(r.M.RangeInfo.StepTime, std::stod(b.meta.at("TIME_PER_STEP")), 1e-6) << file;
-        EXPECT_NEAR(b.x.front(), r.M.RangeInfo.Start, 1e-6) << file;
-        for (int i = 1; i <= r.H.Size; ++i)
-            ASSERT_EQ((*r.Data)[i], b.y[static_cast<std::size_t>(i - 1)]) << file << " step " << i;
+        ASSERT_EQ(r.M.Ranges.size(), ranges) << file;
+        EXPECT_EQ(r.M.MainRange, 0u) << file;
+        for (std::size_t k = 0; k < ranges; ++k) {
+            const XyBlock& b = (*blocks)[k];
+            // The records of range k alone, as a conversion of it gets them.
+            TScanHeader h = r.H;
+            TScanParams p = r.P;
+            TRangeInfo info = r.M.RangeInfo;
+            auto data = std::make_unique<TData>();
+            RangeRecords(r.M, k, h, p, info, *data);
+            ASSERT_EQ(static_cast<std::size_t>(h.Size), b.y.size()) << file << " range " << k;
+            EXPECT_EQ(b.meta.at("STEPS"), intText(h.Size)) << file;
+            EXPECT_EQ(info.Start, static_cast<float>(std::stod(b.meta.at("START_2THETA")))) << file;
+            EXPECT_NEAR(info.Step, std::stod(b.meta.at("STEP_SIZE")), 1e-6) << file;
+            EXPECT_NEAR(info.StepTime, std::stod(b.meta.at("TIME_PER_STEP")), 1e-6) << file;
+            EXPECT_EQ(p.AcqTime, static_cast<float>(h.Size * static_cast<long double>(info.StepTime))) << file;
+            EXPECT_NEAR(b.x.front(), info.Start, 1e-6) << file;
+            EXPECT_NEAR(b.x.back(), info.Start + (h.Size - 1) * static_cast<double>(info.Step), 1e-4) << file;
+            for (int i = 1; i <= h.Size; ++i)
+                ASSERT_EQ((*data)[i], b.y[static_cast<std::size_t>(i - 1)]) << file << " range " << k << " step " << i;
+        }
     }
+}
+
+// The RAW4.00 file of tests/data/raw4: its README gives the date, the sample, one range of 7134
+// steps from 10 degrees and the data from byte 1311, 8 bytes per step, a Single count first.
+TEST(InstrumentFiles, Raw4File)
+{
+    const std::string path = std::string(RAWDAT_TESTDATA) + "/raw4/TwoTheta_scan_scrambled.raw";
+    const Read r(path);
+    EXPECT_EQ(r.H.Comment1.str(), "RAW4");
+    EXPECT_EQ(r.H.Date.str(), "04/07/2025 20:48:56 ");
+    EXPECT_EQ(r.H.Comment2.str(), "HeOx-1001-nsp-sps-900C-10min-01-poliert" + std::string(41, ' '));
+    EXPECT_EQ(r.H.Comment3.str(), std::string(80, ' ')); // its comment is empty
+    EXPECT_EQ(r.H.Wavelength, static_cast<double>(1.5406f)); // Cu K-alpha-1, stored as a Single's value
+    EXPECT_EQ(r.H.Size, 7134);
+    EXPECT_EQ(r.M.RangeInfo.Start, 10.0f);
+    EXPECT_EQ(fixedText(r.M.RangeInfo.Step, 7), "0.0105203");
+    EXPECT_EQ(fixedText(r.M.RangeInfo.StepTime, 3), "310.003");
+    EXPECT_EQ(r.P.AcqTime, static_cast<float>(7134 * static_cast<long double>(r.M.RangeInfo.StepTime)));
+    ASSERT_EQ(r.M.Ranges.size(), 1u);
+    const std::vector<std::uint8_t> bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), 1311u + 8u * 7134u);
+    for (int i = 1; i <= 7134; ++i) {
+        const float v = get<float>(bytes, 1311 + 8 * static_cast<std::size_t>(i - 1));
+        ASSERT_EQ((*r.Data)[i], static_cast<std::int32_t>(std::nearbyint(v))) << "step " << i;
+    }
+    EXPECT_EQ((*r.Data)[1], 284);  // 283.769
+    EXPECT_EQ((*r.Data)[2], -165); // -164.534
+    EXPECT_EQ((*r.Data)[7134], -106); // -105.778
 }

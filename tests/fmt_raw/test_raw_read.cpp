@@ -1,5 +1,6 @@
 // The RAW reader: round trip through the writer, RAW2 ranges and where their data starts, RAW1,
-// rounding of the intensities, and every refused or truncated file (records left as they were).
+// RAW4, the header texts, every range of a file, rounding of the intensities, and every refused
+// or truncated file (records left as they were).
 #include "fmt_raw/raw.h"
 #include "fmt_raw/raw_images.h"
 #include "testutil.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -53,6 +55,8 @@ struct Records {
         P.Source = "DAT";
         M.RangeInfo = {1.0f, 2.0f, 3.0f, 4.0f};
         M.AnodeIndex = 2;
+        M.Ranges = {TRawRange{{6.0f, 0.0f, 7.0f, 8.0f}, {9, 9}, std::nullopt}};
+        M.MainRange = 5;
         Data.fill(-7);
     }
     void read(const std::string& path) { Lect_RAW(M, path, H, P, Data); }
@@ -108,6 +112,7 @@ std::optional<E> readFails(const std::string& path, const std::string& what)
     EXPECT_TRUE(r.H == before.H) << what;
     EXPECT_TRUE(r.P == before.P) << what;
     EXPECT_TRUE(r.M.RangeInfo == before.M.RangeInfo) << what;
+    EXPECT_TRUE(r.M.Ranges == before.M.Ranges && r.M.MainRange == before.M.MainRange) << what;
     EXPECT_TRUE(r.Data == before.Data) << what;
     return caught;
 }
@@ -145,7 +150,7 @@ TEST(LectRaw, ReadsBackWhatTheWriterWrote)
     EXPECT_EQ(r.H.Comment1.str(), "RAW2" + path.substr(0, 32) + std::string(44, ' '));
     EXPECT_EQ(r.H.Comment2.str(), std::string(80, 'a'));
     EXPECT_EQ(r.H.Comment3.str(), std::string(1, ' ').append(47, 'b').append(32, ' '));
-    EXPECT_EQ(r.H.Date.str(), std::string("  12-Mar-1914:25:36\0", 20));
+    EXPECT_EQ(r.H.Date.str(), "  12-Mar-1914:25:36 "); // the time field's zero byte as a space
     EXPECT_EQ(r.H.Wavelength, static_cast<double>(1.78897f));
     expectReaderDefaults(r.H);
     EXPECT_EQ(r.M.RangeInfo, (TRangeInfo{10.25f, 2.0f, 0.02f, 1.0f})); // Stop kept; time per step 1
@@ -168,15 +173,20 @@ TEST(LectRaw, Raw2FieldsGoWhereTheyBelong)
     Raw2Range range;
     range.stepTime = 0.5f;
     range.values = ramp(10, 100.0f);
-    writeBytes(path, raw2Image({range}));
+    Image b = raw2Image({range});
+    putText(b, 10, std::string("\t\0", 2)); // bytes below 32 in the name and the comment
+    putText(b, 45, "\r\n");
+    putText(b, 167, "\x1f");
+    writeBytes(path, b);
     Records r;
     r.read(path);
-    EXPECT_EQ(r.H.Comment1.str(), "RAW2C:\\DATA\\SAMPLE.RAW" + std::string(58, ' '));
-    std::string comment = "first comment line ";
+    EXPECT_EQ(r.H.Comment1.str(), "RAW2C:  ATA\\SAMPLE.RAW" + std::string(58, ' '));
+    std::string comment = "first  omment line ";
     comment.resize(128, '.');
+    comment[127] = ' ';
     EXPECT_EQ(r.H.Comment2.str(), comment.substr(0, 80));
     EXPECT_EQ(r.H.Comment3.str(), comment.substr(80) + std::string(32, ' '));
-    EXPECT_EQ(r.H.Date.str(), std::string("  12-Mar-9814:25:36\0", 20));
+    EXPECT_EQ(r.H.Date.str(), "  12-Mar-9814:25:36 ");
     EXPECT_EQ(r.H.Wavelength, static_cast<double>(1.78897f));
     EXPECT_EQ(r.M.RangeInfo, (TRangeInfo{10.0f, 2.0f, 0.02f, 0.5f}));
     EXPECT_EQ(r.P.Theta, 5.0f);
@@ -215,6 +225,129 @@ TEST(LectRaw, LaterRangesOverwriteEarlierOnes)
     for (int i = 51; i <= 100; ++i)
         ASSERT_EQ(r.Data[i], 999 + i) << i;
     EXPECT_EQ(r.Data[101], -7);
+}
+
+TEST(LectRaw, EveryRangeInFileOrder)
+{
+    struct Expected {
+        float start, step, stepTime;
+        std::vector<float> values;
+        std::optional<float> theta; // RAW2 ranges carry their positions
+    };
+    struct Row {
+        const char* what;
+        Image file;
+        std::size_t main;
+        std::vector<Expected> ranges;
+    };
+    Raw2Range a, b, c;
+    a.values = ramp(100, 1000.0f);
+    a.start = 5.0f;
+    b.values = ramp(50, 2000.0f);
+    b.start = 30.0f;
+    b.step = 0.1f;
+    b.stepTime = 2.0f;
+    b.theta = 15.0f;
+    c.values = {};
+    c.start = 40.0f;
+    Raw4Range p, q, z;
+    p.recordSize = 4;
+    p.values = {5, 6, 7, 8, 9};
+    q.kind = 160;
+    q.recordSize = 12;
+    q.start = 20.5;
+    q.step = 0.05;
+    q.stepTime = 1.5f;
+    q.values = {-3, 4};
+    z.start = 40.0;
+    const Row rows[] = {
+        {"RAW2: the last one is the main one", raw2Image({a, b, c}), 2,
+         {{5.0f, 0.02f, 1.0f, a.values, 5.0f}, {30.0f, 0.1f, 2.0f, b.values, 15.0f}, {40.0f, 0.02f, 1.0f, {}, 5.0f}}},
+        {"RAW4: the first one is; records of 4, 12 and 8 bytes", raw4Image({}, {p, q, z}), 0,
+         {{10.0f, 0.02f, 0.5f, p.values, {}}, {20.5f, 0.05f, 1.5f, q.values, {}}, {40.0f, 0.02f, 0.5f, {}, {}}}},
+    };
+    TempDir dir;
+    const std::string path = dir.file("ranges.raw");
+    for (const Row& row : rows) {
+        writeBytes(path, row.file);
+        Records r;
+        r.read(path);
+        ASSERT_EQ(r.M.Ranges.size(), row.ranges.size()) << row.what;
+        EXPECT_EQ(r.M.MainRange, row.main) << row.what;
+        for (std::size_t k = 0; k < row.ranges.size(); ++k) {
+            const Expected& e = row.ranges[k];
+            Records one = r; // the records of the main range, as the converter holds them
+            RangeRecords(r.M, k, one.H, one.P, one.M.RangeInfo, one.Data);
+            const auto n = static_cast<std::int32_t>(e.values.size());
+            EXPECT_EQ(one.H.Size, n) << row.what << " range " << k;
+            EXPECT_EQ(one.M.RangeInfo, (TRangeInfo{e.start, r.M.RangeInfo.Stop, e.step, e.stepTime}))
+                << row.what << " range " << k;
+            EXPECT_EQ(one.P.AcqTime, static_cast<float>(n * e.stepTime)) << row.what << " range " << k;
+            EXPECT_EQ(one.P.Theta, e.theta.value_or(77.0f)) << row.what << " range " << k;
+            for (int i = 1; i <= n; ++i)
+                ASSERT_EQ(one.Data[i], e.values[static_cast<std::size_t>(i - 1)]) << row.what << " range " << k;
+            EXPECT_TRUE(one.H.Comment1 == r.H.Comment1 && one.H.Date == r.H.Date) << row.what;
+            if (k == row.main) {
+                EXPECT_TRUE(one.H == r.H && one.P == r.P && one.Data == r.Data) << row.what;
+                EXPECT_EQ(one.M.RangeInfo, r.M.RangeInfo) << row.what;
+            }
+        }
+    }
+}
+
+TEST(LectRaw, RangesNotice)
+{
+    struct Row { std::size_t main; std::vector<std::string> names; const char* notice; };
+    const Row rows[] = {
+        {0, {"A.TXT", "A_2.TXT", "A_3.TXT"}, "3 ranges; A.TXT holds range 1, ranges 2 and 3 are in A_2.TXT, A_3.TXT"},
+        {1, {"B_1.TXT", "B.TXT"}, "2 ranges; B.TXT holds range 2, range 1 is in B_1.TXT"},
+        {3, {"a", "b", "c", "d"}, "4 ranges; d holds range 4, ranges 1, 2 and 3 are in a, b, c"},
+        {0, {"A.TXT"}, ""},
+        {0, {}, ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(RangesNotice(row.main, row.names), row.notice) << row.notice;
+}
+
+TEST(LectRaw, HeaderTextsOfRaw1AndRaw4)
+{
+    auto raw1 = [](std::string date, std::string time, std::string sample, std::string comment) {
+        Raw1Fields f;
+        f.values = {1};
+        f.date = std::move(date);
+        f.time = std::move(time);
+        f.sample = std::move(sample);
+        f.comment = std::move(comment);
+        return raw1Image(f);
+    };
+    Raw4Range range;
+    range.values = {1};
+    const std::string longComment = std::string(79, 'c') + '\n' + std::string(80, 'd');
+    struct Row { const char* what; Image file; std::string date, comment2, comment3; double wavelength; };
+    const Row rows[] = {
+        {"RAW1, fields without a zero byte",
+         raw1("2010-04-03", "20:59:14.5", std::string(59, 's') + '\x01', longComment), "2010-04-03 20:59:14.",
+         std::string(59, 's') + std::string(21, ' '), std::string(79, 'c') + ' ', 1.5406},
+        {"RAW1, bytes below 32 before the zero", raw1("", "\t1:02", "a\tb\0hidden", std::string("\0x", 2)),
+         "  1:02" + std::string(14, ' '), "a b" + std::string(77, ' '), std::string(80, ' '), 1.5406},
+        {"RAW4", raw4Image({raw4Text("USER", "someone"), raw4Text("SAMPLEID", "HeOx\t1\0junk"),
+                            raw4Segment(99, Image(20, 0xEE)), raw4Text("COMMENT", longComment + "e"),
+                            raw4Source(1.78897)}, {range}),
+         "04/07/2025 20:48:56 ", "HeOx 1" + std::string(74, ' '), std::string(79, 'c') + ' ', 1.78897},
+        {"RAW4 without texts and source", raw4Image({}, {range}), "04/07/2025 20:48:56 ", std::string(80, ' '),
+         std::string(80, ' '), 1.54056},
+    };
+    TempDir dir;
+    const std::string path = dir.file("texts.raw");
+    for (const Row& row : rows) {
+        writeBytes(path, row.file);
+        Records r;
+        r.read(path);
+        EXPECT_EQ(r.H.Date.str(), row.date) << row.what;
+        EXPECT_EQ(r.H.Comment2.str(), row.comment2) << row.what;
+        EXPECT_EQ(r.H.Comment3.str(), row.comment3) << row.what;
+        EXPECT_EQ(r.H.Wavelength, row.wavelength) << row.what;
+    }
 }
 
 TEST(LectRaw, DataStartsWhereTheRangeHeaderFieldSays)
@@ -304,13 +437,12 @@ TEST(LectRaw, Raw1FirstRange)
         ASSERT_EQ(get<float>(b, row.firstAt), 40.0f);
         writeBytes(path, b);
         Records r;
-        const Records before;
         r.read(path);
         EXPECT_EQ(r.H.Size, 30);
         EXPECT_EQ(r.H.Comment1.str(), "RAW1");
-        EXPECT_EQ(r.H.Comment2, before.H.Comment2);
-        EXPECT_EQ(r.H.Comment3, before.H.Comment3);
-        EXPECT_EQ(r.H.Date, before.H.Date);
+        EXPECT_EQ(r.H.Date.str(), "03/04/10 20:59:14   ");
+        EXPECT_EQ(r.H.Comment2.str(), "BT86" + std::string(76, ' '));
+        EXPECT_EQ(r.H.Comment3.str(), std::string(80, ' '));
         EXPECT_EQ(r.H.Wavelength, 1.5406);
         expectReaderDefaults(r.H);
         EXPECT_EQ(r.M.RangeInfo, (TRangeInfo{10.0f, 2.0f, 0.05f, 2.0f})) << row.extra; // 728, not 720
@@ -351,6 +483,30 @@ TEST(LectRaw, RefusalsLeaveTheRecordsAsTheyWere)
     Image lower = raw2With({1});
     putText(lower, 0, "raw2");
 
+    // A RAW4 file of one range of 10 steps after a named text of 37 bytes and the X-ray source.
+    const Image sampleText = raw4Text("SAMPLEID", "s");
+    auto raw4With = [&](std::optional<Image> segment, std::function<void(Raw4Range&)> change) {
+        Raw4Range r;
+        r.values = ramp(10, 1.0f);
+        if (change)
+            change(r);
+        return raw4Image({segment.value_or(sampleText), raw4Source(1.5406)}, {r});
+    };
+    Image longText = sampleText;
+    put<std::uint32_t>(longText, 4, 100000);
+    Image shortSegment = raw4Segment(99, Image(20, 0));
+    put<std::uint32_t>(shortSegment, 4, 7);
+    Image shortText = sampleText;
+    put<std::uint32_t>(shortText, 4, 35);
+    Image raw4Drives = raw4With({}, {});
+    put<std::uint32_t>(raw4Drives, 234 + 140, 1000000);
+    Image raw4Kind7 = raw4With({}, {});
+    raw4Kind7.resize(raw4Kind7.size() + 200, 0);
+    put<std::uint32_t>(raw4Kind7, 566, 7);
+    Image raw4Other = raw4With({}, {});
+    putText(raw4Other, 0, "RAW4.01");
+    const std::string kNotRaw = "not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"";
+
     Raw2Range nanStep = good;
     nanStep.step = nan;
     Raw1Fields infStart;
@@ -363,8 +519,9 @@ TEST(LectRaw, RefusalsLeaveTheRecordsAsTheyWere)
         {"negative range count", raw2Image({good}, -3), "declares no range (range count -3)"},
         {"RAW2 NaN step", raw2Image({good, nanStep}), "range 2: its start or step angle is not a finite number"},
         {"RAW1 NaN start", raw1Image(infStart), "range 1: its start or step angle is not a finite number"},
-        {"RAW and a space", notRaw, "not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\""},
-        {"lower case", lower, "not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\""},
+        {"RAW and a space", notRaw, "RAW files of the first variant (\"RAW \") are not read"},
+        {"lower case", lower, kNotRaw},
+        {"RAW4.01", raw4Other, kNotRaw},
         {"header 57", raw2With({1}, 57), "range 1 declares a header of 57 bytes, shorter than the 58 bytes of its fields"},
         {"header 0 in range 2", raw2Image({good, shortHeader}),
          "range 2 declares a header of 0 bytes, shorter than the 58 bytes of its fields"},
@@ -383,6 +540,32 @@ TEST(LectRaw, RefusalsLeaveTheRecordsAsTheyWere)
         {"1e30", raw2With({1e30f}), "range 1, step 1: the intensity 1000000015047466219876688855040 does not fit a 32-bit count"},
         {"infinity in range 2", raw2Image({good, bad}), "range 2, step 3: the intensity is infinite"},
         {"RAW1 NaN", raw1With({5, nan}), "range 1, step 2: the intensity is not a number"},
+        // RAW4: segments from 61, the first range at 234 (its records from 234 + 160 + 92)
+        {"RAW4 segment beyond the end", raw4With(longText, {}),
+         "the segment of kind 10 at offset 61 declares 100000 bytes, beyond the end of the file (566 bytes)"},
+        {"RAW4 segment of 7 bytes", raw4With(shortSegment, {}),
+         "the segment of kind 99 at offset 61 declares 7 bytes, fewer than the 8 of its fields"},
+        {"RAW4 named text of 35 bytes", raw4With(shortText, {}),
+         "the segment of kind 10 at offset 61 declares 35 bytes, fewer than the 36 of its fields"},
+        {"RAW4 without a range", raw4Image({raw4Text("SAMPLEID", "s"), raw4Source(1.5406)}, {}),
+         "holds no range: its segments reach the end of the file (234 bytes)"},
+        {"RAW4 steps beyond the data", raw4With({}, [](Raw4Range& r) { r.stepField = 11; }),
+         "range 1 at offset 234 declares 11 steps of 8 bytes, beyond the end of the file (566 bytes)"},
+        {"RAW4 steps beyond Data", raw4With({}, [](Raw4Range& r) { r.stepField = 40000; }),
+         "range 1 declares 40000 steps, more than the 32767 that Data holds"},
+        {"RAW4 record of 3 bytes", raw4With({}, [](Raw4Range& r) { r.recordSize = 3; }),
+         "range 1 at offset 234 declares records of 3 bytes per step, fewer than the 4 of an intensity"},
+        {"RAW4 drive descriptions beyond the end", raw4Drives,
+         "range 1 at offset 234 declares 1000000 bytes of drive descriptions, beyond the end of the file (566 bytes)"},
+        {"RAW4 unknown range kind", raw4Kind7, "unknown range kind 7 at offset 566"},
+        {"RAW4 NaN in a record of 12 bytes",
+         raw4With({}, [&](Raw4Range& r) {
+             r.recordSize = 12;
+             r.values[1] = nan;
+         }),
+         "range 1, step 2: the intensity is not a number"},
+        {"RAW4 NaN step", raw4With({}, [&](Raw4Range& r) { r.step = std::nan(""); }),
+         "range 1: its start or step angle is not a finite number"},
     };
     TempDir dir;
     const std::string path = dir.file("refused.raw");
@@ -424,6 +607,11 @@ TEST(LectRaw, TruncatedFilesFailAtTheReadThatRunsOut)
     bigExtra.steps = 0;
     Image raw1BigExtra = raw1Image(bigExtra);
     put<std::int32_t>(raw1BigExtra, 968, 1000);
+    Raw4Range range4;
+    range4.values = ramp(10, 1.0f);
+    const Image raw4 = raw4Image({raw4Source(1.5406)}, {range4}); // range at 197, records at 449
+    Image raw4Tail = raw4;
+    raw4Tail.resize(raw4Tail.size() + 3, 0);
     auto cut = [](Image b, std::size_t n) {
         b.resize(n);
         return b;
@@ -441,6 +629,10 @@ TEST(LectRaw, TruncatedFilesFailAtTheReadThatRunsOut)
         {"RAW1 header cut", cut(raw1, 700), kAny},
         {"RAW1 supplementary header beyond the end", raw1BigExtra, kAny},
         {"RAW1 one byte of data short", cut(raw1, raw1.size() - 1), 1032},
+        {"RAW4 file header cut", cut(raw4, 30), kAny},
+        {"RAW4 segment head cut", cut(raw4, 66), 65},
+        {"RAW4 range header cut", cut(raw4, 197 + 100), kAny},
+        {"RAW4 three bytes after the last range", raw4Tail, static_cast<std::int64_t>(raw4.size())},
     };
     TempDir dir;
     const std::string path = dir.file("short.raw");

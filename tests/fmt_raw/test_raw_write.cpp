@@ -201,13 +201,19 @@ TEST(EcrRaw, DateAndTimeFields)
     using namespace std::string_literals;
     struct Row { std::string date, dateField, timeField; };
     const Row rows[] = {
-        {"12/03/98 14:25:36", "  12-Mar-98", " 14:25:3\0"s},     // the last character is not taken
+        // The 8 characters after the date word and its blanks.
+        {"12/03/98 14:25:36", "  12-Mar-98", "14:25:36\0"s},
+        {"08/12/26 10:15:00   ", "  08-Dec-26", "10:15:00\0"s}, // a DAT file's padded date keeps its hour
         {"12/03/1998 14:25:36 ", "  12-Mar-19", "14:25:36\0"s},
-        {"5/3/98 14:25:36", "   5-Mar-98", " 14:25:3\0"s},
-        {"12/13/98 14:25:36", "  12-13-98 ", " 14:25:3\0"s},
+        {"5/3/98 14:25:36", "   5-Mar-98", "14:25:36\0"s},
+        {"12/13/98 14:25:36", "  12-13-98 ", "14:25:36\0"s},
+        {"  1/2/98   9:05 x", "    1-Feb-9", "9:05 x\0\0\0"s},
+        {"12/03/98 14:25:36.75", "  12-Mar-98", "14:25:36\0"s},
+        // A single word or nothing: the 8 before the last character, or the first 8.
         {"", "\0\0\0\0\0\0\0\0\0\0\0"s, "\0\0\0\0\0\0\0\0\0"s},
-        {"1/2/3", "   1-Feb-3 ", "1/2/3\0\0\0\0"s},                   // fewer than 9: the first 8
+        {"1/2/3", "   1-Feb-3 ", "1/2/3\0\0\0\0"s},
         {"12/03/98", "  12-Mar-98", "12/03/98\0"s},
+        {"12/03/98   ", "  12-Mar-98", "/03/98  \0"s},
     };
     TempDir dir;
     for (const Row& r : rows) {

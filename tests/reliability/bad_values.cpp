@@ -244,7 +244,7 @@ std::vector<BadValue> badValues()
         {"RAW intensity beyond int32", Via::RawCommand, raw(raw2With({0, -3e9f})), Kind::Refusal,
          "{}/S.RAW: range 1, step 2: the intensity -3000000000 does not fit a 32-bit count"},
         {"unknown RAW variant", Via::RawCommand, raw(variant), Kind::Refusal,
-         "{}/S.RAW: not a RAW file: it begins with neither \"RAW2\" nor \"RAW1\""},
+         "{}/S.RAW: not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\""},
         {"RAW2 without a range", Via::RawCommand, raw(raw2Image({}, 0)), Kind::Refusal,
          "{}/S.RAW: declares no range (range count 0)"},
         {"RAW2 header field 57", Via::RawCommand,

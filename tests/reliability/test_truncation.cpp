@@ -45,7 +45,8 @@ struct ScanRead {
             if (!(de[i] == o.de[i]))
                 return false;
         return h == o.h && p == o.p && d == o.d && m.RangeInfo == o.m.RangeInfo &&
-               m.AnodeIndex == o.m.AnodeIndex && c == o.c && dh == o.dh;
+               m.AnodeIndex == o.m.AnodeIndex && m.Ranges == o.m.Ranges && m.MainRange == o.m.MainRange &&
+               c == o.c && dh == o.dh;
     }
 };
 
@@ -108,13 +109,6 @@ SweepCounts sweep(const std::string& what, const std::string& path, const Image&
     return counts;
 }
 
-std::int32_t int32At(const Image& b, std::size_t off)
-{
-    std::int32_t v;
-    std::memcpy(&v, &b[off], 4);
-    return v;
-}
-
 } // namespace
 
 TEST(Truncation, EveryPrefixOfEachBinaryFormat)
@@ -142,10 +136,11 @@ TEST(Truncation, EveryPrefixOfEachBinaryFormat)
     TCalibration poly;
     poly.PolyCoef[1] = 5.0;
     poly.PolyCoef[2] = 0.025;
-    const Image format1 = readBytes(std::string(RAWDAT_TESTDATA) + "/raw/format1.raw");
-    // RAW1: the reader takes the first range only, which ends at 1016 + E + 4 n.
-    const std::size_t format1FirstRange = 1016 + static_cast<std::size_t>(int32At(format1, 968)) +
-                                          4 * static_cast<std::size_t>(int32At(format1, 716));
+    // RAW4: a named text, the X-ray source and one range (its ranges run to the end of the file:
+    // one cut right after a range is a file of fewer ranges).
+    Raw4Range range4;
+    range4.values = {1, 2, 3};
+    const Image raw4 = raw4Image({raw4Text("SAMPLEID", "sample"), raw4Source(1.5406)}, {range4});
 
     struct Row {
         const char* what;
@@ -162,7 +157,9 @@ TEST(Truncation, EveryPrefixOfEachBinaryFormat)
         {"CAL spline sample", readBytes(std::string(RAWDAT_SAMPLES) + "/CPS120.CAL"), cal, 0},
         {"RAW2 of 300 steps", readBytes(writeRaw2(dir, "R.RAW", 300)), raw, 0},
         {"RAW1 instrument file", readBytes(std::string(RAWDAT_TESTDATA) + "/raw/BT86.raw"), raw, 0},
-        {"RAW1 of three ranges", format1, raw, format1.size() - format1FirstRange},
+        {"RAW1 of three ranges", readBytes(std::string(RAWDAT_TESTDATA) + "/raw/format1.raw"), raw, 0},
+        // A RAW4 reader checks lengths against the file's size first.
+        {"RAW4 of one range", raw4, raw, 0, "end of the file"},
         {"FDT of one scan", readBytes(writeFdt(dir, "F.fdt")), fdt, 0},
         // Past its header, a DTB file shorter than its entries is refused before they are read.
         {"DTB of two entries", dtbFile, dtb, 0, "the file holds"},
