@@ -336,12 +336,7 @@ void TConversion::plotAndExportRaw()
     if (ConfirmOverwrite(s_.DatFileName))
         lit_.Ecr_TXT(s_.DatFileName, s_.Header, s_.Params, *work, start, step, stop);
     Ecr_2CL(s_.DatFileName, x, y, size);
-    // A RAW1 file has no date and no comment: the header still holds those of the scan before.
-    const bool texts = !s_.Header.Comment1.view().starts_with("RAW1");
-    s_.LastPattern =
-        xyPattern(s_.RawFileName, s_.Header, texts ? s_.Header.Comment2.view() : "", range, y, size);
-    if (!texts)
-        s_.LastPattern.Date.clear();
+    s_.LastPattern = xyPattern(s_.RawFileName, s_.Header, s_.Header.Comment2.view(), range, y, size);
 }
 
 } // namespace rawdat
