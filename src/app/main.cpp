@@ -4,8 +4,14 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <csignal>
+
 int main(int argc, char* argv[])
 {
+#ifdef SIGXFSZ
+    // Past a file-size limit a write fails with "Disque plein" instead of killing the window.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rawdat"));
     QApplication::setApplicationVersion(QStringLiteral(RAWDAT_VERSION));

@@ -11,10 +11,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -39,12 +43,18 @@ constexpr const char* kUsage =
     "  a detector DAT file  gives NAME.RAW (RAW2) and NAME.2CL beside it; its calibration\n"
     "                       file, named in its header, must lie in the same folder;\n"
     "  a RAW file           gives NAME.TXT and NAME.2CL beside it.\n"
+    "NAME is FILE with its extension (the part after the last dot of its name) taken off.\n"
+    "Both outputs of a file are written together or not at all; a failure leaves every file\n"
+    "as it was. The whole batch is checked before anything is written: a file whose output\n"
+    "would replace an input or a calibration, and a file whose output another file of the\n"
+    "batch also writes (the second on the command line), are refused.\n"
     "\n"
     "Options:\n"
-    "  --force     replace existing output files. Without it a DAT file whose RAW file exists\n"
-    "              is skipped whole, and a RAW file whose TXT file exists keeps the TXT file\n"
-    "              (its two-column file is still written), as answering \"no\" in the window.\n"
-    "  --jobs N    convert N files at a time (default 1); the output is the same.\n"
+    "  --force     replace existing output files. Without it a file any of whose outputs\n"
+    "              exists is skipped whole: \"FILE: kept existing NAME.EXT (use --force to\n"
+    "              replace)\", counted as skipped, not as a failure.\n"
+    "  --jobs N    convert N files at a time (default 1); the files written, the lines printed\n"
+    "              (in the order of the FILEs) and the exit status are the same.\n"
     "  --quiet     no progress line and no summary.\n"
     "  --help      show this text.\n"
     "\n"
@@ -56,35 +66,11 @@ constexpr const char* kUsage =
     "  export-steps RAWFILE OUTFILE\n"
     "              write the pattern of a RAW file as a step-scan text file (lines end with CR).\n"
     "\n"
-    "Exit status: 0 when no file failed, 1 when any file failed, 2 for a usage error.\n"
+    "Exit status: 0 when no file failed (skipped files are no failure), 1 when any file failed,\n"
+    "2 for a usage error; 130, 143 or 129 when stopped by SIGINT, SIGTERM or SIGHUP: the\n"
+    "files being converted are finished whole or not at all, no further file is started,\n"
+    "no temporary file is left and the summary is printed.\n"
     "Each failure is one line on standard error: FILE: message.\n";
-
-enum class Kind { Dat, Raw, Cal, Fdt, Dtb, Unknown };
-
-// RAW files begin with "RAW"; DAT files with the bytes 0x4B 0x02, CAL files with 0x4B 0x64.
-// Otherwise the extension decides.
-Kind kindOf(const std::string& path)
-{
-    unsigned char head[4] = {};
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        const std::size_t n = std::fread(head, 1, 4, f);
-        std::fclose(f);
-        if (n >= 3 && std::memcmp(head, "RAW", 3) == 0)
-            return Kind::Raw;
-        if (n >= 2 && head[0] == 0x4B && head[1] == 0x02)
-            return Kind::Dat;
-        if (n >= 2 && head[0] == 0x4B && head[1] == 0x64)
-            return Kind::Cal;
-    }
-    std::string ext = fs::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    static const std::pair<const char*, Kind> byExtension[] = {
-        {".RAW", Kind::Raw}, {".DAT", Kind::Dat}, {".CAL", Kind::Cal}, {".FDT", Kind::Fdt}, {".DTB", Kind::Dtb}};
-    for (const auto& [e, kind] : byExtension)
-        if (ext == e)
-            return kind;
-    return Kind::Unknown;
-}
 
 // Each file gets a fresh state and fresh work arrays, about 1.5 MB allocated and freed per file.
 // glibc would hand those blocks back to the system after every file and take the page faults of
@@ -98,16 +84,72 @@ void keepFreedMemoryForTheNextFile()
 #endif
 }
 
-std::string failureLine(const std::string& file, const std::string& message)
+// Control characters of a file name or message, escaped: one failure is one line.
+std::string escaped(std::string_view text)
 {
-    if (message.rfind(file + ": ", 0) == 0)
-        return message;
-    return file + ": " + message;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+void replaceAll(std::string& s, const std::string& from, const std::string& to)
+{
+    if (from.empty() || from == to)
+        return;
+    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+        s.replace(at, from.size(), to);
+}
+
+// The line "FILE: message" about the input the user gave as `given` (its absolute form `path`,
+// which the conversion's messages use): the input named once, as given, and the other files of
+// its folder by the folder as given.
+std::string userLine(const std::string& given, const std::string& path, std::string message)
+{
+    if (!path.empty()) {
+        if (message.rfind(path + ": ", 0) == 0)
+            message.erase(0, path.size() + 2);
+        replaceAll(message, " (" + path + ")", "");
+        replaceAll(message, "(" + path + ", ", "(");
+        if (fs::path(given).is_relative()) {
+            std::string givenFolder = fs::path(given).parent_path().string();
+            if (!givenFolder.empty())
+                givenFolder += '/';
+            replaceAll(message, fs::path(path).parent_path().string() + "/", givenFolder);
+        }
+    }
+    return (given.empty() ? std::string("\"\"") : escaped(given)) + ": " + escaped(message);
+}
+
+std::string absolutePath(const std::string& given)
+{
+    std::error_code ec;
+    const fs::path p = fs::absolute(given, ec);
+    return ec ? given : p.string();
 }
 
 int info(const std::string& given)
 {
-    const std::string path = fs::absolute(given).string();
+    if (given.empty()) {
+        std::fprintf(stderr, "%s\n", userLine(given, {}, "empty file name").c_str());
+        return 1;
+    }
+    const std::string path = absolutePath(given);
     TRawDatState state;
     TLitdat lit;
     HeadlessUi ui(path, false);
@@ -115,26 +157,28 @@ int info(const std::string& given)
     std::vector<std::string> lines;
     try {
         switch (kindOf(path)) {
-        case Kind::Dat:
+        case ContentKind::Dat:
             if (!conv.loadDat(path)) {
-                std::fprintf(stderr, "%s: file not opened\n", given.c_str());
+                std::fprintf(stderr, "%s\n", userLine(given, path, "file not opened").c_str());
                 return 1;
             }
             lines = ui.memo;
             break;
-        case Kind::Raw:
+        case ContentKind::Raw:
             conv.loadRaw(path);
             lines = ui.memo;
             break;
-        case Kind::Cal: lines = describeCal(path); break;
-        case Kind::Fdt: lines = describeFdt(path); break;
-        case Kind::Dtb: lines = describeDtb(path); break;
-        case Kind::Unknown:
-            std::fprintf(stderr, "%s: not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)\n", given.c_str());
+        case ContentKind::Cal: lines = describeCal(path); break;
+        case ContentKind::Fdt: lines = describeFdt(path); break;
+        case ContentKind::Dtb: lines = describeDtb(path); break;
+        case ContentKind::Unknown:
+            std::fprintf(
+                stderr, "%s\n",
+                userLine(given, path, "not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)").c_str());
             return 1;
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", failureLine(path, e.what()).c_str());
+        std::fprintf(stderr, "%s\n", userLine(given, path, e.what()).c_str());
         return 1;
     }
     for (const auto& line : lines)
@@ -150,7 +194,7 @@ bool reported(const std::string& file, Work work)
         work();
         return true;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", failureLine(file, e.what()).c_str());
+        std::fprintf(stderr, "%s\n", userLine(file, absolutePath(file), e.what()).c_str());
         return false;
     }
 }
@@ -165,9 +209,9 @@ int f1b(const std::string& paramFile, const std::string& f1bFile)
     auto data = std::make_unique<TData>();
     if (!reported(f1bFile, [&] { lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal); }))
         return 1;
-    std::fprintf(stderr, "%s: wrote %sfdt (%d scans of %d channels) and %scal\n", f1bFile.c_str(),
-                 replaceExtension(f1bFile, "").c_str(), header.NbScans, header.NbChannels,
-                 replaceExtension(f1bFile, "").c_str());
+    const std::string base = f1bFile.substr(0, f1bFile.size() >= 3 ? f1bFile.size() - 3 : 0);
+    std::fprintf(stderr, "%s: wrote %sfdt (%d scans of %d channels) and %scal\n", escaped(f1bFile).c_str(),
+                 escaped(base).c_str(), header.NbScans, header.NbChannels, escaped(base).c_str());
     return 0;
 }
 
@@ -180,62 +224,243 @@ int exportSteps(const std::string& rawFile, const std::string& outFile)
     TScanParams params;
     auto data = std::make_unique<TData>();
     auto values = std::make_unique<TReal48Array>();
-    return reported(rawFile, [&] {
-               Lect_RAW(raw, rawFile, header, params, *data);
-               for (int i = 1; i <= header.Size; ++i)
-                   (*values)[i] = Real48::fromValue((*data)[i]);
-               // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double precision.
-               const double start = raw.RangeInfo.Start;
-               const double step = raw.RangeInfo.Step;
-               const double end = (header.Size - 1) * step + start;
-               lit.Ecr_MAUD(outFile, header, params, *values, start, step, end);
-           })
+    return reported(rawFile,
+                    [&] {
+                        if (rawFile.empty() || outFile.empty())
+                            throw Refusal({}, "empty file name");
+                        if (fsio::sameFile(rawFile, outFile))
+                            throw Refusal({}, "its output " + outFile +
+                                                  " would replace an input; nothing written");
+                        Lect_RAW(raw, rawFile, header, params, *data);
+                        for (int i = 1; i <= header.Size; ++i)
+                            (*values)[i] = Real48::fromValue((*data)[i]);
+                        // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double
+                        // precision.
+                        const double start = raw.RangeInfo.Start;
+                        const double step = raw.RangeInfo.Step;
+                        const double end = (header.Size - 1) * step + start;
+                        lit.Ecr_MAUD(outFile, header, params, *values, start, step, end);
+                    })
                ? 0
                : 1;
 }
 
-struct Outcome {
-    bool failed = false;
-    bool skipped = false;           // a DAT file whose RAW file exists, without --force
-    std::vector<std::string> lines; // for standard error
+// ---- a batch ----
+
+// One FILE of the batch: what the plan decided, then what its conversion did.
+struct Item {
+    enum class State { Run, Failed, Skipped, Converted, NotRun };
+    std::string given;
+    std::string path; // absolute
+    FileKind kind = FileKind::Dat;
+    std::vector<PlannedOutput> outputs;
+    std::string calibration; // a DAT file's calibration file
+    State state = State::Run;
+    std::vector<std::string> lines; // for standard error, printed in input order
+    bool finished = false;          // its lines may be printed
+
+    void fail(const std::string& message)
+    {
+        state = State::Failed;
+        lines.push_back(userLine(given, path, message));
+        finished = true;
+    }
 };
 
-Outcome convertOne(const std::string& given, bool force)
+std::string fileName(const std::string& path)
 {
-    Outcome out;
-    std::error_code ec;
-    const std::string path = fs::absolute(given, ec).string();
+    return fs::path(path).filename().string();
+}
+
+// A file of the batch, compared by absolute path and by identity (device and inode), both taken
+// once.
+struct FileKey {
+    std::string path;
+    std::optional<fsio::FileId> id;
+};
+
+FileKey keyOf(const std::string& path)
+{
+    return {fs::path(path).lexically_normal().string(), fsio::fileId(path)};
+}
+
+// Files of the batch, each with the item it belongs to (the first when several).
+class FileIndex {
+public:
+    void add(const FileKey& key, std::size_t item)
+    {
+        paths_.emplace(key.path, item);
+        if (key.id)
+            ids_.emplace(*key.id, item);
+    }
+    std::optional<std::size_t> find(const FileKey& key) const
+    {
+        if (const auto it = paths_.find(key.path); it != paths_.end())
+            return it->second;
+        if (key.id)
+            if (const auto it = ids_.find(*key.id); it != ids_.end())
+                return it->second;
+        return std::nullopt;
+    }
+
+private:
+    std::map<std::string, std::size_t> paths_;
+    std::map<fsio::FileId, std::size_t> ids_;
+};
+
+// Decides, before anything is written, what each file of the batch does: what it is, its
+// outputs, and the refusals (an output that is an input or a calibration, an input that another
+// input writes, two inputs that write one file) and, without --force, the files skipped because
+// an output exists.
+void plan(std::vector<Item>& items, bool force)
+{
+    FileIndex inputs, calibrations, outputsOf;
+    std::map<std::string, std::pair<std::string, FileKey>> calibrationOf; // folder/base -> file found
+    std::vector<FileKey> inputKeys(items.size());
+    std::vector<std::vector<FileKey>> outputKeys(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Item& it = items[i];
+        if (it.given.empty()) {
+            it.path.clear();
+            it.fail("empty file name");
+            continue;
+        }
+        it.path = absolutePath(it.given);
+        std::optional<Bytes> head;
+        inputKeys[i].path = fs::path(it.path).lexically_normal().string();
+        try {
+            head = fsio::tryReadHead(it.path, kHeadSize, &inputKeys[i].id);
+        } catch (const std::exception& e) {
+            it.fail(e.what()); // not a regular file
+            continue;
+        }
+        inputs.add(inputKeys[i], i);
+        const ContentKind kind = kindOf(it.path, head);
+        if (kind != ContentKind::Dat && kind != ContentKind::Raw) {
+            it.fail("not a DAT or RAW file (neither its first bytes nor its extension say which)");
+            continue;
+        }
+        it.kind = kind == ContentKind::Dat ? FileKind::Dat : FileKind::Raw;
+        it.outputs = plannedOutputs(it.kind, it.path);
+        if (it.kind == FileKind::Dat && head) {
+            const std::string calName = TLitdat::datCalName(*head);
+            const std::string key = fs::path(it.path).parent_path().string() + '/' + calibrationBase(calName);
+            auto found = calibrationOf.find(key);
+            if (found == calibrationOf.end()) {
+                const std::string cal = calibrationOfDat(it.path, calName);
+                found = calibrationOf.emplace(key, std::pair{cal, keyOf(cal)}).first;
+            }
+            it.calibration = found->second.first;
+            calibrations.add(found->second.second, i);
+        }
+        for (const PlannedOutput& o : it.outputs) {
+            outputKeys[i].push_back(keyOf(o.path));
+            outputsOf.add(outputKeys[i].back(), i);
+        }
+    }
+
+    FileIndex claimed; // outputs of the files that will run
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Item& it = items[i];
+        if (it.state != Item::State::Run)
+            continue;
+        const std::vector<FileKey>& outs = outputKeys[i];
+        for (std::size_t o = 0; o < outs.size() && it.state == Item::State::Run; ++o) {
+            const std::string name = fileName(it.outputs[o].path);
+            if (inputs.find(outs[o]))
+                it.fail("its output " + name + " would replace an input; nothing written");
+            else if (const auto k = calibrations.find(outs[o]))
+                it.fail("its output " + name + " would replace the calibration " +
+                        fileName(items[*k].calibration) + "; nothing written");
+        }
+        if (it.state != Item::State::Run)
+            continue;
+        if (const auto k = outputsOf.find(inputKeys[i]); k && *k != i) {
+            it.fail("it is an output of " + items[*k].given + " in this batch; nothing written");
+            continue;
+        }
+        for (std::size_t o = 0; o < outs.size() && it.state == Item::State::Run; ++o)
+            if (const auto k = claimed.find(outs[o]))
+                it.fail(fileName(it.outputs[o].path) + " is also written by " + items[*k].given +
+                        "; nothing written");
+        if (it.state != Item::State::Run)
+            continue;
+        if (!force) {
+            for (const PlannedOutput& o : it.outputs) {
+                std::error_code ec;
+                if (fs::exists(fs::symlink_status(o.path, ec))) {
+                    it.state = Item::State::Skipped;
+                    it.lines.push_back(
+                        userLine(it.given, it.path,
+                                 "kept existing " + fileName(o.path) + " (use --force to replace)"));
+                    it.finished = true;
+                    break;
+                }
+            }
+            if (it.state != Item::State::Run)
+                continue;
+        }
+        for (const FileKey& k : outs)
+            claimed.add(k, i);
+    }
+}
+
+// Converts one planned file with a fresh state, as the window would.
+void convertOne(Item& it, bool force)
+{
     TRawDatState state;
     TLitdat lit;
-    HeadlessUi ui(path, force);
+    HeadlessUi ui(it.path, force);
     TConversion conv(state, lit, ui);
-    bool ok = false;
-    const Kind kind = kindOf(path);
-    switch (kind) {
-    case Kind::Dat:
-        ok = conv.runDat();
-        if (ok && !ui.memo.empty() && ui.memo.back() == "file not opened") {
-            ok = false;
-            ui.error = std::string(fs::exists(path, ec) ? "Accès au fichier refusé" : "Fichier introuvable");
-        }
-        break;
-    case Kind::Raw: ok = conv.runRaw(); break;
-    default: ui.error = "not a DAT or RAW file (neither its first bytes nor its extension say which)"; break;
+    bool ok = it.kind == FileKind::Dat ? conv.runDat() : conv.runRaw();
+    if (ok && it.kind == FileKind::Dat && !ui.memo.empty() && ui.memo.back() == "file not opened") {
+        ok = false;
+        std::error_code ec;
+        ui.error = std::string(fs::exists(it.path, ec) ? iotext::kAccessDenied : iotext::kNotFound);
     }
+    if (!ok && ui.error == fsio::Interrupted().what()) {
+        it.state = Item::State::NotRun;
+        return;
+    }
+    // An output that appeared after the plan, without --force: kept.
     for (const auto& k : ui.declined)
-        out.lines.push_back(given + ": kept existing " + fs::path(k).filename().string());
-    out.skipped = ok && kind == Kind::Dat && !ui.declined.empty();
-    if (!ok) {
-        out.failed = true;
-        out.lines.push_back(failureLine(given, ui.error));
-    }
-    return out;
+        it.lines.push_back(
+            userLine(it.given, it.path, "kept existing " + fileName(k) + " (use --force to replace)"));
+    if (!ok)
+        it.fail(ui.error);
+    else
+        it.state = ui.declined.empty() ? Item::State::Converted : Item::State::Skipped;
+}
+
+// SIGINT, SIGTERM and SIGHUP: no further file is taken, no group commits any more, and the
+// batch ends with 128 + the signal's number once the conversions in flight have ended. The handler
+// only stores to two lock-free atomics. (A thread of its own waiting for the signals would make
+// every allocation and every stdio call of a --jobs 1 batch take its lock.)
+std::atomic<int> gSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void onStopSignal(int sig)
+{
+    gSignal = sig;
+    fsio::stopCommits();
+}
+
+void catchStopSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit a write fails with EFBIG ("Disque plein") instead of a kill.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     // Subcommands: NAME, the number of file arguments it takes, what it does.
     if (!args.empty() && (args[0] == "info" || args[0] == "f1b" || args[0] == "export-steps")) {
@@ -285,12 +510,13 @@ int main(int argc, char** argv)
             char* end = nullptr;
             const long n = std::strtol(v.c_str(), &end, 10);
             if (v.empty() || *end != '\0' || n < 1 || n > 256) {
-                std::fprintf(stderr, "rawdat-convert: --jobs needs a number from 1 to 256, not '%s'\n", v.c_str());
+                std::fprintf(stderr, "rawdat-convert: --jobs needs a number from 1 to 256, not '%s'\n",
+                             escaped(v).c_str());
                 return 2;
             }
             jobs = static_cast<int>(n);
         } else {
-            std::fprintf(stderr, "rawdat-convert: unknown option '%s' (see --help)\n", a.c_str());
+            std::fprintf(stderr, "rawdat-convert: unknown option '%s' (see --help)\n", escaped(a).c_str());
             return 2;
         }
     }
@@ -299,42 +525,78 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    catchStopSignals();
     keepFreedMemoryForTheNextFile();
+    std::vector<Item> items(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        items[i].given = files[i];
+    plan(items, force);
+
     const bool progress = !quiet && ::isatty(2);
     std::mutex mutex;
     std::atomic<std::size_t> next{0};
-    std::size_t done = 0, failed = 0, skipped = 0;
-    auto worker = [&] {
-        for (std::size_t i; (i = next++) < files.size();) {
-            Outcome o = convertOne(files[i], force);
-            std::lock_guard lock(mutex);
-            ++done;
-            failed += o.failed;
-            skipped += o.skipped;
-            if (progress)
-                std::fputs("\r\033[K", stderr);
-            for (const auto& l : o.lines)
+    std::size_t done = 0, printed = 0;
+    // Prints the lines of the files finished, in input order, up to the first one still running.
+    auto printFinished = [&] {
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        for (; printed < items.size() && items[printed].finished; ++printed)
+            for (const auto& l : items[printed].lines)
                 std::fprintf(stderr, "%s\n", l.c_str());
+    };
+    auto worker = [&] {
+        for (std::size_t i; !gSignal && (i = next++) < items.size();) {
+            Item& it = items[i];
+            if (it.state == Item::State::Run)
+                convertOne(it, force);
+            std::lock_guard lock(mutex);
+            it.finished = true;
+            ++done;
+            printFinished();
             if (progress)
-                std::fprintf(stderr, "[%zu/%zu] %s", done, files.size(), files[i].c_str());
+                std::fprintf(stderr, "[%zu/%zu] %s", done, items.size(), escaped(it.given).c_str());
         }
     };
-    const int n = std::min<int>(jobs, static_cast<int>(files.size()));
+    const int n = std::min<int>(jobs, static_cast<int>(items.size()));
     std::vector<std::thread> threads;
     for (int t = 1; t < n; ++t)
         threads.emplace_back(worker);
     worker();
     for (auto& t : threads)
         t.join();
+    const int sig = gSignal;
+    if (sig)
+        fsio::removeTemporaries();
+    printFinished();
+    for (; printed < items.size(); ++printed) // stopped: the files never started say nothing
+        if (items[printed].finished)
+            for (const auto& l : items[printed].lines)
+                std::fprintf(stderr, "%s\n", l.c_str());
     if (progress)
         std::fputs("\r\033[K", stderr);
+
+    std::size_t converted = 0, failed = 0, skipped = 0, notRun = 0;
+    for (const Item& it : items) {
+        converted += it.state == Item::State::Converted;
+        failed += it.state == Item::State::Failed;
+        skipped += it.state == Item::State::Skipped;
+        notRun += it.state == Item::State::Run || it.state == Item::State::NotRun;
+    }
     if (!quiet) {
-        std::string summary = std::to_string(files.size()) + (files.size() == 1 ? " file: " : " files: ") +
-                              std::to_string(files.size() - failed - skipped) + " converted, ";
+        std::string summary = std::to_string(items.size()) + (items.size() == 1 ? " file: " : " files: ") +
+                              std::to_string(converted) + " converted, ";
         if (skipped)
             summary += std::to_string(skipped) + " skipped (output exists), ";
         summary += std::to_string(failed) + " failed";
+        if (sig)
+            summary += ", " + std::to_string(notRun) + " not converted (interrupted by " +
+                       (sig == SIGINT    ? "SIGINT"
+                        : sig == SIGTERM ? "SIGTERM"
+                                         : "SIGHUP") +
+                       ")";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
+    if (sig)
+        return 128 + sig;
     return failed ? 1 : 0;
 }

@@ -5,6 +5,8 @@
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/numtext.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -36,9 +38,85 @@ std::int32_t roundedCount(double v, const std::string& file, int point)
 
 } // namespace
 
-std::string replaceExtension(const std::string& name, const char* ext)
+std::string replaceExtension(const std::string& name, std::string_view ext)
 {
-    return (name.size() < 3 ? std::string() : name.substr(0, name.size() - 3)) + ext;
+#ifdef _WIN32
+    constexpr const char* kSeparators = "/\\";
+#else
+    constexpr const char* kSeparators = "/";
+#endif
+    const std::size_t slash = name.find_last_of(kSeparators);
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = name.rfind('.');
+    const std::size_t keep = (dot != std::string::npos && dot > nameStart) ? dot : name.size();
+    std::string out = name.substr(0, keep);
+    out += '.';
+    out += ext;
+    return out;
+}
+
+ContentKind kindOf(const std::string& path, const std::optional<Bytes>& head)
+{
+    if (head) {
+        const Bytes& b = *head;
+        if (b.size() >= 3 && b[0] == 'R' && b[1] == 'A' && b[2] == 'W')
+            return ContentKind::Raw;
+        if (b.size() >= 2 && b[0] == 0x4B && b[1] == 0x02)
+            return ContentKind::Dat;
+        if (b.size() >= 2 && b[0] == 0x4B && b[1] == 0x64)
+            return ContentKind::Cal;
+    }
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    static const std::pair<const char*, ContentKind> byExtension[] = {{".RAW", ContentKind::Raw},
+                                                                      {".DAT", ContentKind::Dat},
+                                                                      {".CAL", ContentKind::Cal},
+                                                                      {".FDT", ContentKind::Fdt},
+                                                                      {".DTB", ContentKind::Dtb}};
+    for (const auto& [e, kind] : byExtension)
+        if (ext == e)
+            return kind;
+    return ContentKind::Unknown;
+}
+
+ContentKind kindOf(const std::string& path)
+{
+    return kindOf(path, fsio::tryReadHead(path, kHeadSize));
+}
+
+std::vector<PlannedOutput> plannedOutputs(FileKind kind, const std::string& input,
+                                          const ConversionOptions& options)
+{
+    namespace fs = std::filesystem;
+    const std::string base = options.outputDir.empty()
+                                 ? input
+                                 : (fs::path(options.outputDir) / fs::path(input).filename()).string();
+    if (kind == FileKind::Dat)
+        return {{OutputKind::Raw, replaceExtension(base, "RAW")},
+                {OutputKind::TwoColumn, replaceExtension(base, "2CL")}};
+    return {{OutputKind::Txt, replaceExtension(base, "TXT")},
+            {OutputKind::TwoColumn, replaceExtension(base, "2CL")}};
+}
+
+std::string calibrationBase(std::string_view calName)
+{
+    std::string base;
+    for (char c : calName.substr(0, 9))
+        if (c != ' ' && c != '\0')
+            base += c;
+    return base;
+}
+
+std::string calibrationOfDat(const std::string& dat, std::string_view calName,
+                             const ConversionOptions& options)
+{
+    if (!options.calibration.empty())
+        return options.calibration;
+    // The calibration lies beside the DAT file; files from the instrument's computer often differ
+    // in letter case.
+    const std::string folder = std::filesystem::path(dat).parent_path().string();
+    return fsio::findFileIgnoringCase(folder, calibrationBase(calName) + ".CAL");
 }
 
 std::string windows1252ToUtf8(std::string_view text)
@@ -69,6 +147,11 @@ std::string windows1252ToUtf8(std::string_view text)
 void Ecr_2CL(const std::string& name, const TSingleArray& X, const TSingleArray& Y, int n)
 {
     const std::string file = replaceExtension(name, "2CL");
+    fsio::writeFileAtomic(file, twoColumnBytes(file, X, Y, n));
+}
+
+std::string twoColumnBytes(const std::string& file, const TSingleArray& X, const TSingleArray& Y, int n)
+{
     if (n > kDataCapacity)
         throw Refusal(file, "cannot write " + intText(n) + " points; at most " + intText(kDataCapacity));
     std::string out;
@@ -80,7 +163,7 @@ void Ecr_2CL(const std::string& name, const TSingleArray& X, const TSingleArray&
         appendFixed(out, Y[i], 0, 10);
         out += "\r\n";
     }
-    fsio::writeFileAtomic(file, out);
+    return out;
 }
 
 bool TConversion::ConfirmOverwrite(const std::string& name)
@@ -115,6 +198,18 @@ void TConversion::allocateData()
 // ---------------------------------------------------------------------------------------------
 // The DAT command
 
+template <class Work> void TConversion::withCalibration(Work&& work)
+{
+    try {
+        work();
+    } catch (const FloatError& e) {
+        if (calibrationUsed_.empty())
+            throw;
+        throw Refusal(s_.DatFileName, "its calibration " + calibrationUsed_ + " cannot be used (" + e.what() +
+                                          "); nothing converted");
+    }
+}
+
 void TConversion::Bt_datClick()
 {
     const auto chosen = ui_.chooseFile(FileKind::Dat);
@@ -122,18 +217,38 @@ void TConversion::Bt_datClick()
         return;
     if (!loadDat(*chosen))
         return;
-    s_.RawFileName = replaceExtension(s_.DatFileName, "RAW");
-    plotDat();
+    const auto outputs = plannedOutputs(FileKind::Dat, s_.DatFileName, options_);
+    s_.RawFileName = outputs[0].path;
+    withCalibration([&] { plotDat(); });
+    checkOutputs(outputs, s_.DatFileName, calibrationPath_);
     if (!ConfirmOverwrite(s_.RawFileName))
         return;
-    convertDat();
+    withCalibration([&] { convertDat(outputs); });
+}
+
+void TConversion::checkOutputs(const std::vector<PlannedOutput>& outputs, const std::string& input,
+                               const std::string& calibration) const
+{
+    namespace fs = std::filesystem;
+    for (const PlannedOutput& o : outputs) {
+        const std::string name = fs::path(o.path).filename().string();
+        // An output that does not exist can be the input only by its name.
+        const bool exists = fsio::checkReplaceable(o.path);
+        const auto same = [&](const std::string& file) {
+            return exists ? fsio::sameFile(o.path, file)
+                          : fs::path(o.path).lexically_normal() == fs::path(file).lexically_normal();
+        };
+        if (same(input))
+            throw Refusal(input, "its output " + name + " would replace an input; nothing written");
+        if (!calibration.empty() && same(calibration))
+            throw Refusal(input, "its output " + name + " would replace its calibration " +
+                                     fs::path(calibration).filename().string() + "; nothing written");
+    }
 }
 
 bool TConversion::loadDat(const std::string& path)
 {
     s_.DatFileName = path;
-    s_.LastPattern = {};
-    ui_.setLabel(LabelId::Dat, path);
     allocateData();
     TScanHeader& h = s_.Header;
     if (!lit_.Lect_Dat(s_.DatFileName, h, s_.Params, *s_.Data)) {
@@ -144,18 +259,20 @@ bool TConversion::loadDat(const std::string& path)
 
     // The calibration's base name: the first nine characters of CalName's area without spaces
     // (and without zero bytes, which no file name holds).
-    std::string base;
-    for (char c : h.CalName.area().substr(0, 9))
-        if (c != ' ' && c != '\0')
-            base += c;
+    const std::string base = calibrationBase(h.CalName.area());
     s_.CalFileName = base + ".CAL";
-    // The calibration lies beside the DAT file; files from the instrument's computer often differ
-    // in letter case.
-    const std::string folder = std::filesystem::path(s_.DatFileName).parent_path().string();
-    const bool read = lit_.Lect_CAL(fsio::findFileIgnoringCase(folder, s_.CalFileName), s_.Calibration);
+    calibrationPath_ = calibrationOfDat(s_.DatFileName, h.CalName.area(), options_);
+    const bool read = lit_.Lect_CAL(calibrationPath_, s_.Calibration);
     s_.CalibOK = read;
-    if (read)
+    if (read) {
         s_.CalibEverRead = true;
+        calibrationUsed_ = calibrationPath_;
+    }
+    // The label names the file only once it and its calibration are read: after a failed read
+    // the window goes on showing the previous file's name beside its pattern and memo, and the
+    // text exports keep that pattern.
+    ui_.setLabel(LabelId::Dat, path);
+    s_.LastPattern = {};
 
     const std::string status = s_.CalibOK ? "calibOK" : "calib NOTOK" + base + "*";
     ui_.appendMemo("calibration : " + status);
@@ -185,15 +302,21 @@ void TConversion::plotDat()
     ui_.plotFinished();
 }
 
-void TConversion::convertDat()
+void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
 {
     const std::string& file = s_.DatFileName;
     const TCalibration& cal = s_.Calibration;
     TData& data = *s_.Data;
     const int size = s_.Header.Size;
-    if (!s_.CalibEverRead)
-        throw Refusal(file, "no calibration: " + s_.CalFileName + " was not found beside it and no calibration "
-                                                                  "has been read before; nothing converted");
+    if (!s_.CalibEverRead) {
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(calibrationPath_, ec);
+        const std::string name = std::filesystem::path(calibrationPath_).filename().string();
+        throw Refusal(file, "no calibration: " +
+                                (exists ? name + " beside it cannot be read (" + iotext::kAccessDenied + ")"
+                                        : s_.CalFileName + " was not found beside it") +
+                                " and no calibration has been read before; nothing converted");
+    }
 
     // The constant step, about one channel, rounded half up to 0.001 degree, and the calibrated
     // channel range. Extended precision throughout; each value is rounded only where stored.
@@ -267,22 +390,25 @@ void TConversion::convertDat()
         data[i] = rounded[static_cast<std::size_t>(i - 1)];
     work.clear();
 
-    // The RAW file stores a wavelength that matches no anode as a Single; one beyond it would
-    // fail in Ecr_RAW after the two-column file is written.
+    // The RAW file stores a wavelength that matches no anode as a Single.
     const double wavelength = s_.Header.Wavelength;
     if (std::isfinite(wavelength) && std::fabs(wavelength) > std::numeric_limits<float>::max())
         throw Refusal(file, "its wavelength does not fit the 4-byte real of a RAW file; nothing converted");
 
-    Ecr_2CL(s_.RawFileName, convAngle, convIntensity, points);
+    // Every output built whole, then put in place together.
+    fsio::OutputGroup group;
+    const std::string twoColumn = twoColumnBytes(outputs[1].path, convAngle, convIntensity, points);
     TRangeInfo& range = s_.Raw.RangeInfo;
     range.Start = static_cast<float>(start);
     range.Step = static_cast<float>(step);
     range.Stop = static_cast<float>(stop);
     range.StepTime = static_cast<float>(static_cast<long double>(s_.Params.AcqTime) / size);
     s_.Header.Size = points;
+    group.add(outputs[0].path, rawBytes(s_.Raw, outputs[0].path, s_.Header, data));
+    group.add(outputs[1].path, twoColumn);
+    group.commit();
     s_.LastPattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
     ui_.setLabel(LabelId::Raw, s_.RawFileName);
-    Ecr_RAW(s_.Raw, s_.RawFileName, s_.Header, data);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -293,7 +419,6 @@ void TConversion::Bt_RAWClick()
     const auto chosen = ui_.chooseFile(FileKind::Raw);
     if (!chosen)
         return;
-    ui_.clearMemo();
     loadRaw(*chosen);
     plotAndExportRaw();
 }
@@ -301,11 +426,14 @@ void TConversion::Bt_RAWClick()
 void TConversion::loadRaw(const std::string& path)
 {
     s_.RawFileName = path;
-    s_.LastPattern = {};
-    ui_.setLabel(LabelId::Raw, path);
-    s_.DatFileName = replaceExtension(s_.RawFileName, "TXT");
+    s_.DatFileName = plannedOutputs(FileKind::Raw, path, options_)[0].path;
     allocateData();
     Lect_RAW(s_.Raw, s_.RawFileName, s_.Header, s_.Params, *s_.Data);
+    // Only a file read changes what the window shows: after a failed read it goes on showing the
+    // previous file's name, memo and pattern.
+    ui_.clearMemo();
+    ui_.setLabel(LabelId::Raw, path);
+    s_.LastPattern = {};
     ui_.clearPlot();
     const TRangeInfo& range = s_.Raw.RangeInfo;
     ui_.appendMemo("size : " + intText(s_.Header.Size));
@@ -333,9 +461,14 @@ void TConversion::plotAndExportRaw()
     const double stop = (size - 1) * step + start;
     for (int i = 1; i <= size; ++i)
         (*work)[i] = Real48::fromCount(data[i]);
-    if (ConfirmOverwrite(s_.DatFileName))
-        lit_.Ecr_TXT(s_.DatFileName, s_.Header, s_.Params, *work, start, step, stop);
-    Ecr_2CL(s_.DatFileName, x, y, size);
+    const auto outputs = plannedOutputs(FileKind::Raw, s_.RawFileName, options_);
+    checkOutputs(outputs, s_.RawFileName, {});
+    fsio::OutputGroup group;
+    if (ConfirmOverwrite(outputs[0].path))
+        group.add(outputs[0].path,
+                  lit_.txtBytes(outputs[0].path, s_.Header, s_.Params, *work, start, step, stop));
+    group.add(outputs[1].path, twoColumnBytes(outputs[1].path, x, y, size));
+    group.commit();
     s_.LastPattern = xyPattern(s_.RawFileName, s_.Header, s_.Header.Comment2.view(), range, y, size);
 }
 

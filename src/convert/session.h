@@ -12,11 +12,48 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace rawdat {
 
 enum class FileKind { Dat, Raw };
 enum class LabelId { Dat, Raw };
+
+// What a file holds, by its first bytes: RAW files begin with "RAW", DAT files with the bytes
+// 0x4B 0x02, CAL files with 0x4B 0x64; otherwise its extension decides. Anything that exists and
+// is not a regular file is refused ("not a regular file") without being opened.
+enum class ContentKind { Dat, Raw, Cal, Fdt, Dtb, Unknown };
+ContentKind kindOf(const std::string& path);
+// The same from the file's first bytes (nullopt: it could not be opened).
+ContentKind kindOf(const std::string& path, const std::optional<Bytes>& head);
+// How many first bytes kindOf and calibrationOfDat need.
+inline constexpr std::size_t kHeadSize = 512;
+
+// Where conversions read and write, beyond what the input's path says. Empty fields: the
+// calibration the DAT header names, beside the DAT file; outputs beside the input.
+struct ConversionOptions {
+    std::string outputDir;
+    std::string calibration;
+};
+
+// One file a conversion writes. The outputs of one conversion replace their files together.
+enum class OutputKind { Raw, Txt, TwoColumn };
+struct PlannedOutput {
+    OutputKind kind;
+    std::string path;
+};
+// The outputs of converting `input` (a DAT or RAW file), decided from its name alone, in the
+// order they are put in place: a DAT file gives NAME.RAW and NAME.2CL, a RAW file NAME.TXT and
+// NAME.2CL. The first is the one the window asks about.
+std::vector<PlannedOutput> plannedOutputs(FileKind kind, const std::string& input,
+                                          const ConversionOptions& options = {});
+// The calibration file a DAT file uses, given its header's calibration name (the nine characters
+// of CalName): the base name without spaces followed by ".CAL", looked up beside the DAT file in
+// any letter case, or options.calibration when set.
+std::string calibrationOfDat(const std::string& dat, std::string_view calName,
+                             const ConversionOptions& options = {});
+// The calibration base name: the first nine characters of CalName without spaces (and zero bytes).
+std::string calibrationBase(std::string_view calName);
 
 // How a command talks to the user. Texts are Windows-1252 bytes as the files hold them.
 class ConversionUi {
@@ -58,7 +95,10 @@ struct TRawDatState {
 
 class TConversion {
 public:
-    TConversion(TRawDatState& state, TLitdat& litdat, ConversionUi& ui) : s_(state), lit_(litdat), ui_(ui) {}
+    TConversion(TRawDatState& state, TLitdat& litdat, ConversionUi& ui, ConversionOptions options = {})
+        : s_(state), lit_(litdat), ui_(ui), options_(std::move(options))
+    {
+    }
 
     // The two commands. Errors (file, floating-point, refusals) propagate to the caller.
     void Bt_datClick();
@@ -80,22 +120,35 @@ public:
 private:
     bool runGuarded(void (TConversion::*command)());
     void plotDat();
-    void convertDat();
+    void convertDat(const std::vector<PlannedOutput>& outputs);
     void plotAndExportRaw();
     void allocateData();
+    // Refuses, before the user is asked anything and before any byte is written, outputs that
+    // would replace the input or its calibration, or that exist and are not regular files.
+    void checkOutputs(const std::vector<PlannedOutput>& outputs, const std::string& input,
+                      const std::string& calibration) const;
+    // Runs calibration arithmetic; a floating-point error names the calibration.
+    template <class Work> void withCalibration(Work&& work);
 
     TRawDatState& s_;
     TLitdat& lit_;
     ConversionUi& ui_;
+    ConversionOptions options_;
+    std::string calibrationPath_; // the calibration file of the current DAT file
+    std::string calibrationUsed_; // the last calibration file read
 };
 
-// "C:\data\S1.RAW" -> "C:\data\S1.2CL": the last three characters replaced by `ext`.
-std::string replaceExtension(const std::string& name, const char* ext);
+// The input's path with its last extension (the text after the last dot of the file name, when
+// the name has one that is not its first character) replaced by "." + `ext`, or with "." + `ext`
+// appended: "sub/ab" -> "sub/ab.RAW", "run.2024/scan" -> "run.2024/scan.RAW", "x.dat" -> "x.RAW".
+std::string replaceExtension(const std::string& name, std::string_view ext);
 
 // Header texts are Windows-1252 bytes; front ends that show them decode them with this.
 std::string windows1252ToUtf8(std::string_view text);
 
-// The two-column file: `name` less its last three characters, followed by 2CL; n points.
+// The two-column file: `name` with its extension replaced by 2CL; n points.
 void Ecr_2CL(const std::string& name, const TSingleArray& X, const TSingleArray& Y, int n);
+// The text Ecr_2CL writes; `file` names the file in a refusal.
+std::string twoColumnBytes(const std::string& file, const TSingleArray& X, const TSingleArray& Y, int n);
 
 } // namespace rawdat

@@ -577,7 +577,7 @@ std::string Conv_Date(std::string_view Text)
 void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TScanParams& Params,
               TData& Data)
 {
-    const Bytes bytes = fsio::readFile(FileName);
+    const Bytes bytes = fsio::readFile(FileName, {kRawMaxSize, "RAW"});
     ParsedRaw raw = parseRaw(bytes, FileName);
 
     // Nothing has failed: the records change from here on.
@@ -635,6 +635,11 @@ std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& 
 }
 
 void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data)
+{
+    fsio::writeFileAtomic(FileName, rawBytes(M, FileName, Header, Data));
+}
+
+Bytes rawBytes(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data)
 {
     if (Header.Size > kDataCapacity)
         throw Refusal(FileName, "Size " + intText(Header.Size) + " is more than the " +
@@ -697,7 +702,7 @@ void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Heade
     out.f32(0.0f);                                             // +54
     for (int i = 1; i <= steps; ++i)
         out.f32(static_cast<float>(Data[i]));                  // +58
-    fsio::writeFileAtomic(FileName, out.bytes());
+    return out.take();
 }
 
 } // namespace rawdat

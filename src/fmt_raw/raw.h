@@ -5,6 +5,7 @@
 // RawModule, owned by whoever runs the commands.
 #pragma once
 
+#include "ulit_dat/binio.h"
 #include "ulit_dat/records.h"
 
 #include <array>
@@ -78,6 +79,11 @@ std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& 
 // Writes one RAW2 file of one range from Header, M.RangeInfo (Start, Step) and Data 1..Size, and
 // sets M.AnodeIndex (0 when no row matches the wavelength). A Size beyond Data is refused.
 void Ecr_RAW(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data);
+// The bytes Ecr_RAW writes to FileName (its name field holds FileName), with the same refusal and
+// the same choice of M.AnodeIndex.
+Bytes rawBytes(RawModule& M, const std::string& FileName, const TScanHeader& Header, const TData& Data);
+// The largest RAW file read.
+inline constexpr std::uint64_t kRawMaxSize = 64u << 20;
 // "12/03/98 14:25:36" -> "  12-Mar-98 1 " (the writer keeps the first 11 characters); an empty
 // text gives an empty result (a date field of zero bytes).
 std::string Conv_Date(std::string_view Text);

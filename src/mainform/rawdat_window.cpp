@@ -434,15 +434,13 @@ void TRawDat::saveDataAs()
 
 // ---- dropped files ----
 
-FileKind TRawDat::kindOfFile(const QString& path)
+std::optional<FileKind> TRawDat::kindOfFile(const QString& path)
 {
-    QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) {
-        const QByteArray head = f.read(3);
-        if (head.size() == 3)
-            return head == "RAW" ? FileKind::Raw : FileKind::Dat;
+    switch (kindOf(QFile::encodeName(path).toStdString())) {
+    case ContentKind::Dat: return FileKind::Dat;
+    case ContentKind::Raw: return FileKind::Raw;
+    default: return std::nullopt;
     }
-    return path.endsWith(QStringLiteral(".raw"), Qt::CaseInsensitive) ? FileKind::Raw : FileKind::Dat;
 }
 
 void TRawDat::processDropQueue()
@@ -451,8 +449,18 @@ void TRawDat::processDropQueue()
         return; // the running command schedules the queue when it ends
     while (!dropQueue_.isEmpty()) {
         const QString path = dropQueue_.takeFirst();
+        std::optional<FileKind> kind;
+        try {
+            kind = kindOfFile(path);
+            if (!kind)
+                reportError(QFile::encodeName(path).toStdString() + ": not a DAT or RAW file");
+        } catch (const std::exception& e) {
+            reportError(e.what()); // not a regular file
+        }
+        if (!kind)
+            continue;
         given_ = path;
-        runCommand(kindOfFile(path) == FileKind::Raw ? &TConversion::runRaw : &TConversion::runDat);
+        runCommand(*kind == FileKind::Raw ? &TConversion::runRaw : &TConversion::runDat);
         given_.reset();
     }
 }

@@ -56,9 +56,10 @@ public:
     int lastY() const { return LastY; }
     bool crossShown() const { return CrossShown; }
 
-    // The command a dropped file goes to: RAW for a file that begins with "RAW" (or, when it is
-    // too short to tell or cannot be read, whose name ends in .RAW), DAT for any other.
-    static FileKind kindOfFile(const QString& path);
+    // The command a dropped file goes to, by its content as the converter decides it (or, when
+    // that cannot tell, by its extension); nothing for a file that is neither a DAT nor a RAW
+    // file. Raises a refusal for anything that is not a regular file.
+    static std::optional<FileKind> kindOfFile(const QString& path);
     // Saves the plot as PNG, or as PDF when the name ends in .pdf; false when it could not be written.
     bool savePicture(const QString& path);
 

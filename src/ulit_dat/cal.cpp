@@ -67,7 +67,7 @@ void checkSpline(const TCalibration& c, const std::string& file)
 
 bool TLitdat::Lect_CAL(const std::string& FileName, TCalibration& Cal)
 {
-    const auto bytes = fsio::tryReadFile(FileName);
+    const auto bytes = fsio::tryReadFile(FileName, {kCalMaxSize, "CAL"});
     if (!bytes)
         return false;
     ByteReader r(*bytes, FileName);
@@ -95,7 +95,12 @@ bool TLitdat::Lect_CAL(const std::string& FileName, TCalibration& Cal)
 
 void TLitdat::Ecr_CAL(const std::string& FileName, const TCalibration& Cal)
 {
-    ByteWriter w(4172);
+    fsio::writeFileAtomic(FileName, calBytes(Cal));
+}
+
+Bytes TLitdat::calBytes(const TCalibration& Cal) const
+{
+    ByteWriter w(kCalMaxSize);
     w.u8(0x4B);
     w.u8(0x64);
     w.f64(Cal.CalWavelength);
@@ -115,7 +120,7 @@ void TLitdat::Ecr_CAL(const std::string& FileName, const TCalibration& Cal)
         w.u8(0x64);
         w.u8(0x81);
     }
-    fsio::writeFileAtomic(FileName, w.bytes());
+    return w.take();
 }
 
 } // namespace rawdat

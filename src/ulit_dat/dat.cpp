@@ -67,9 +67,20 @@ std::int32_t countOf(float v, const std::string& file, int channel)
 
 } // namespace
 
+const std::uint64_t TLitdat::kDatMaxSize = kDataStart + (kDataCapacity / 32) * kBlock + 1;
+
+std::string TLitdat::datCalName(const Bytes& head)
+{
+    // H[330..338] lie in the third header block: file offset 5 + 2 x 130 + 1 + 73.
+    constexpr std::size_t kAt = kHeaderStart + 2 * kBlock + 1 + (330 - 1 - 2 * 128);
+    if (head.size() < kAt + 9)
+        return {};
+    return std::string(reinterpret_cast<const char*>(head.data()) + kAt, 9);
+}
+
 bool TLitdat::Lect_Dat(const std::string& FileName, TScanHeader& Header, TScanParams& Params, TData& Data)
 {
-    const auto bytes = fsio::tryReadFile(FileName);
+    const auto bytes = fsio::tryReadFile(FileName, {kDatMaxSize, "DAT"});
     if (!bytes)
         return false;
     ByteReader r(*bytes, FileName);

@@ -202,8 +202,9 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
         Cal.KnotAngle[i] = static_cast<double>(i == 1 ? b : s * ch + b);
     }
     MakeCalibration(Cal);
+    // Both files or neither.
+    fdt.group().add(calName, calBytes(Cal));
     fdt.commit();
-    Ecr_CAL(calName, Cal);
 }
 
 } // namespace rawdat

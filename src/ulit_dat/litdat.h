@@ -7,6 +7,7 @@
 // change nothing. Every other failure raises an error (ulit_dat/errors.h).
 #pragma once
 
+#include "ulit_dat/binio.h"
 #include "ulit_dat/records.h"
 
 #include <cstdint>
@@ -23,15 +24,27 @@ public:
     bool Lect_Dat(const std::string& FileName, TScanHeader& Header, TScanParams& Params, TData& Data);
     void Ecr_DAT(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
                  const TData& Data);
+    // The largest DAT file: a header and every whole block of 32 channels that Data holds.
+    static const std::uint64_t kDatMaxSize;
+    // The calibration name of a DAT file (header characters 330..338) from its first bytes;
+    // empty when they are too few.
+    static std::string datCalName(const Bytes& head);
 
     // ---- CAL calibration file (cal.cpp) ----
     bool Lect_CAL(const std::string& FileName, TCalibration& Cal);
     void Ecr_CAL(const std::string& FileName, const TCalibration& Cal);
+    // The bytes Ecr_CAL writes.
+    Bytes calBytes(const TCalibration& Cal) const;
+    // The largest CAL file (a spline calibration).
+    static constexpr std::uint64_t kCalMaxSize = 4172;
 
     // ---- TXT scan file (txt.cpp) ----
     bool Lect_TXT(const std::string& FileName, TScanHeader& Header, TScanParams& Params, TData& Data);
     void Ecr_TXT(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
                  const TReal48Array& Values, double Start, double Step, double Stop);
+    // The text Ecr_TXT writes (FileName only names the file in a refusal).
+    std::string txtBytes(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
+                         const TReal48Array& Values, double Start, double Step, double Stop) const;
 
     // ---- channel to angle, resampling, calibration fit (calib.cpp, resample.cpp) ----
     double Degree(const TCalibration& Cal, double Channel) const;

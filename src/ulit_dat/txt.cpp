@@ -59,6 +59,13 @@ std::vector<std::string_view> splitLines(std::string_view text)
 void TLitdat::Ecr_TXT(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
                       const TReal48Array& Values, double Start, double Step, double Stop)
 {
+    fsio::writeFileAtomic(FileName, txtBytes(FileName, Header, Params, Values, Start, Step, Stop));
+}
+
+std::string TLitdat::txtBytes(const std::string& FileName, const TScanHeader& Header,
+                              const TScanParams& Params, const TReal48Array& Values, double Start,
+                              double Step, double Stop) const
+{
     const double points = stepPointCount(FileName, Start, Step, Stop);
     const int n = points > 0 ? static_cast<int>(points) : 0;
 
@@ -91,7 +98,7 @@ void TLitdat::Ecr_TXT(const std::string& FileName, const TScanHeader& Header, co
         appendFixed(out, Values[i].value(), 0, 7);
         out += "\r\n";
     }
-    fsio::writeFileAtomic(FileName, out);
+    return out;
 }
 
 bool TLitdat::Lect_TXT(const std::string& FileName, TScanHeader& Header, TScanParams& Params, TData& Data)

@@ -61,19 +61,22 @@ TEST(Cli, ConvertsTheSampleAndItsRawFile)
     expected.resize(32, ' ');
     EXPECT_EQ(name, expected);
 
-    r = convert("LAB6.RAW", dir.path());
+    r = convert("--force LAB6.RAW", dir.path()); // LAB6.2CL exists
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir.file("LAB6.TXT")));
 }
 
 TEST(Cli, ExistingOutputsAreKeptWithoutForce)
 {
+    // Without --force a file any of whose outputs exists is skipped whole (once a RAW file whose
+    // TXT file existed still had its two-column file replaced).
     TempDir dir;
     copySample(dir);
     writeText(dir.file("LAB6.RAW"), "old raw");
     CliRun r = convert("LAB6.DAT", dir.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "LAB6.DAT: kept existing LAB6.RAW\n1 file: 0 converted, 1 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(r.err, "LAB6.DAT: kept existing LAB6.RAW (use --force to replace)\n"
+                     "1 file: 0 converted, 1 skipped (output exists), 0 failed\n");
     EXPECT_EQ(readText(dir.file("LAB6.RAW")), "old raw");
     EXPECT_FALSE(fs::exists(dir.file("LAB6.2CL")));
 
@@ -81,14 +84,14 @@ TEST(Cli, ExistingOutputsAreKeptWithoutForce)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(readText(dir.file("LAB6.RAW")), "old raw");
 
-    // A RAW file whose TXT exists keeps the TXT and still writes the two-column file.
     writeText(dir.file("LAB6.TXT"), "old txt");
     writeText(dir.file("LAB6.2CL"), "old 2cl");
     r = convert("LAB6.RAW", dir.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "LAB6.RAW: kept existing LAB6.TXT\n1 file: 1 converted, 0 failed\n");
+    EXPECT_EQ(r.err, "LAB6.RAW: kept existing LAB6.TXT (use --force to replace)\n"
+                     "1 file: 0 converted, 1 skipped (output exists), 0 failed\n");
     EXPECT_EQ(readText(dir.file("LAB6.TXT")), "old txt");
-    EXPECT_NE(readText(dir.file("LAB6.2CL")), "old 2cl");
+    EXPECT_EQ(readText(dir.file("LAB6.2CL")), "old 2cl");
 }
 
 TEST(Cli, FailuresAreOneLineEachAndTheOthersStillConvert)
@@ -102,13 +105,14 @@ TEST(Cli, FailuresAreOneLineEachAndTheOthersStillConvert)
     writeText(dir.file("notes.txt"), "hello");
     CliRun r = convert("B.DAT LAB6.DAT C.RAW notes.txt missing.DAT", dir.path());
     EXPECT_EQ(r.status, 1);
-    const std::string abs = dir.path().string() + "/";
-    EXPECT_EQ(r.err, "B.DAT: " + abs + "B.DAT: no calibration: NOCAL.CAL was not found beside it and no calibration has "
-                     "been read before; nothing converted\n"
-                     "C.RAW: " + abs + "C.RAW: not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"\n"
-                     "notes.txt: not a DAT or RAW file (neither its first bytes nor its extension say which)\n"
-                     "missing.DAT: Fichier introuvable\n"
-                     "5 files: 1 converted, 4 failed\n");
+    // Each file named once, as given.
+    EXPECT_EQ(r.err,
+              "B.DAT: no calibration: NOCAL.CAL was not found beside it and no calibration has "
+              "been read before; nothing converted\n"
+              "C.RAW: not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"\n"
+              "notes.txt: not a DAT or RAW file (neither its first bytes nor its extension say which)\n"
+              "missing.DAT: Fichier introuvable\n"
+              "5 files: 1 converted, 4 failed\n");
     EXPECT_TRUE(fs::exists(dir.file("LAB6.RAW")));
     EXPECT_FALSE(fs::exists(dir.file("B.RAW")));
     EXPECT_FALSE(fs::exists(dir.file("C.TXT")));

@@ -238,7 +238,7 @@ TEST(DatCommand, CancelAndUnreadableFile)
 
     EXPECT_TRUE(f.runDat(f.dir.file("absent.DAT")));
     EXPECT_EQ(f.ui.memo, std::vector<std::string>{"file not opened"});
-    EXPECT_EQ(f.ui.labels[LabelId::Dat], f.dir.file("absent.DAT"));
+    EXPECT_TRUE(f.ui.labels.empty()); // a file not read keeps the previous label
     EXPECT_TRUE(f.state.Data);
     EXPECT_TRUE(f.ui.plotX.empty());
 }
@@ -299,7 +299,9 @@ TEST(RawCommand, UnknownVariantIsRefusedAndWritesNothing)
     writeText(f.dir.file("X.RAW"), "RAW " + std::string(400, '\0'));
     f.ui.memo = {"kept?"};
     EXPECT_FALSE(f.runRaw(f.dir.file("X.RAW")));
-    EXPECT_TRUE(f.ui.memo.empty()); // the RAW command clears the memo first
+    // A file not read leaves the memo (and the label and plot) of the previous one.
+    EXPECT_EQ(f.ui.memo, std::vector<std::string>{"kept?"});
+    EXPECT_TRUE(f.ui.labels.empty());
     ASSERT_EQ(f.ui.errors.size(), 1u);
     EXPECT_EQ(listFolder(f.dir.path()), std::vector<std::string>{"X.RAW"});
 }
@@ -356,8 +358,29 @@ TEST(TextExports, FollowTheTwoColumnFile)
     // The RAW file's one comment field: the DAT file's three lines, their zero bytes dropped.
     EXPECT_EQ(f.state.LastPattern.Sample, "Si standard line twoline three");
     EXPECT_EQ(compare("RAW"), 0);
+    // A failed read leaves the window showing the last pattern, and the exports keep it.
     EXPECT_FALSE(f.runRaw(f.dir.file("absent.RAW")));
-    EXPECT_TRUE(f.state.LastPattern.Intensity.empty());
+    EXPECT_EQ(f.state.LastPattern.Source, "S.RAW");
+}
+
+TEST(RawCommand, AnOutputThatIsTheInputIsRefusedBeforeTheQuestion)
+{
+    // A RAW file named like its two-column output: once replaced by it.
+    Fixture f;
+    const std::string raw = f.dir.file("scan.2CL");
+    writeText(raw, "RAW2");
+    RawModule m;
+    m.RangeInfo.Start = 10.0f;
+    m.RangeInfo.Step = 0.02f;
+    auto scan = std::make_unique<DatScan>(datScan(100, "C"));
+    Ecr_RAW(m, raw, scan->h, scan->d);
+    const auto before = readBytes(raw);
+    EXPECT_FALSE(f.runRaw(raw));
+    EXPECT_EQ(f.ui.errors, std::vector<std::string>{
+                               raw + ": its output scan.2CL would replace an input; nothing written"});
+    EXPECT_TRUE(f.ui.asked.empty());
+    EXPECT_EQ(readBytes(raw), before);
+    EXPECT_EQ(listFolder(f.dir.path()), std::vector<std::string>{"scan.2CL"});
 }
 
 TEST(TwoColumnFile, ExactLines)
@@ -390,8 +413,13 @@ TEST(TwoColumnFile, NamesAndText)
         {"C:\\data\\S1.TXT", "2CL", "C:\\data\\S1.2CL"},
         {"/lab/S1.DAT", "RAW", "/lab/S1.RAW"},
         {"/lab/S1.dat", "RAW", "/lab/S1.RAW"},
-        {"ab", "2CL", "2CL"},
-        {"", "TXT", "TXT"},
+        {"ab", "2CL", "ab.2CL"},         // once "2CL": the last three characters replaced
+        {"sub/ab", "RAW", "sub/ab.RAW"}, // once "subRAW"
+        {"run.2024/scan", "RAW", "run.2024/scan.RAW"},
+        {"LAB6", "RAW", "LAB6.RAW"}, // once "LRAW"
+        {"a/.hidden", "TXT", "a/.hidden.TXT"},
+        {"x.", "RAW", "x.RAW"},
+        {"x.tar.gz", "2CL", "x.tar.2CL"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(replaceExtension(r.in, r.ext), r.out) << r.in;

@@ -654,12 +654,15 @@ TEST(LectRaw, FilesThatDoNotOpen)
     struct Row { std::string path; const char* text; };
     const Row rows[] = {
         {dir.file("missing.raw"), iotext::kNotFound},
-        {dir.path().string(), iotext::kAccessDenied}, // a folder
     };
     for (const Row& row : rows) {
         if (const auto e = readFails<InOutError>(row.path, row.path)) {
             EXPECT_EQ(e->text(), row.text) << row.path;
             EXPECT_EQ(e->file(), row.path);
         }
+    }
+    // A folder is refused as what it is (once "Accès au fichier refusé").
+    if (const auto e = readFails<Refusal>(dir.path().string(), dir.path().string())) {
+        EXPECT_EQ(std::string(e->what()), dir.path().string() + ": not a regular file");
     }
 }

@@ -431,7 +431,7 @@ void TestWindow::datFileNotOpened()
     const std::string missing = (dir.path() / "NONE.DAT").string();
     win.click("Bt_dat", missing);
     QCOMPARE(win.memo(), (QStringList{"Mem", "file not opened"}));
-    QCOMPARE(win.label("Lb_dat"), q(missing));
+    QCOMPARE(win.label("Lb_dat"), QStringLiteral("None")); // a file not read keeps the previous label
     QCOMPARE(win.label("Lb_raw"), QStringLiteral("None"));
     QVERIFY(win.w->state().Data); // allocated before the read
     QCOMPARE(win.points(), 0);
@@ -657,9 +657,10 @@ void TestWindow::errorBoxThenWindowWorks()
     QCOMPARE(win.boxes.seen[0].icon, QMessageBox::Critical);
     QCOMPARE(win.boxes.seen[0].text, QString::fromStdString(message));
     QCOMPARE(win.boxes.seen[0].buttons.size(), 1);
-    // What the command changed before the error stays; the plot keeps the previous pattern.
-    QCOMPARE(win.label(dat ? "Lb_dat" : "Lb_raw"), q(cut));
-    QCOMPARE(win.memo(), dat ? memoBefore : QStringList{QString()});
+    // A file not read changes nothing on screen but the error box: the label, the memo and the
+    // plot go on showing the previous file (once the label named the cut file over them).
+    QCOMPARE(win.label(dat ? "Lb_dat" : "Lb_raw"), q(good));
+    QCOMPARE(win.memo(), memoBefore);
     QCOMPARE(win.points(), before);
 
     // And the window still works.
@@ -955,26 +956,29 @@ void TestWindow::kindOfDroppedFile_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content"); // empty: the file does not exist
-    QTest::addColumn<bool>("raw");
-    QTest::newRow("RAW2 bytes") << "a.RAW" << QByteArray("RAW2\0\0\0", 7) << true;
-    QTest::newRow("RAW1.01 bytes under another name") << "b.dat" << QByteArray("RAW1.01\0", 8) << true;
-    QTest::newRow("DAT bytes under a RAW name") << "c.raw" << QByteArray("\x4b\x02\x00\x10\x02", 5) << false;
-    QTest::newRow("too short, RAW name") << "d.Raw" << QByteArray("RA") << true;
-    QTest::newRow("too short, DAT name") << "e.DAT" << QByteArray("RA") << false;
-    QTest::newRow("missing, RAW name") << "f.RAW" << QByteArray() << true;
-    QTest::newRow("missing, other name") << "g.txt" << QByteArray() << false;
+    QTest::addColumn<QString>("kind");       // RAW, DAT or none
+    QTest::newRow("RAW2 bytes") << "a.RAW" << QByteArray("RAW2\0\0\0", 7) << "RAW";
+    QTest::newRow("RAW1.01 bytes under another name") << "b.dat" << QByteArray("RAW1.01\0", 8) << "RAW";
+    QTest::newRow("DAT bytes under a RAW name") << "c.raw" << QByteArray("\x4b\x02\x00\x10\x02", 5) << "DAT";
+    QTest::newRow("too short, RAW name") << "d.Raw" << QByteArray("RA") << "RAW";
+    QTest::newRow("too short, DAT name") << "e.DAT" << QByteArray("RA") << "DAT";
+    QTest::newRow("missing, RAW name") << "f.RAW" << QByteArray() << "RAW";
+    QTest::newRow("missing, other name") << "g.txt" << QByteArray() << "none";
+    QTest::newRow("CAL bytes under a DAT name") << "h.DAT" << QByteArray("\x4b\x64\0\0", 4) << "none";
+    QTest::newRow("a PNG image") << "i.png" << QByteArray("\x89PNG\r\n", 6) << "none";
 }
 
 void TestWindow::kindOfDroppedFile()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
-    QFETCH(bool, raw);
+    QFETCH(QString, kind);
     TempDir dir;
     const QString path = q(dir.file(name.toStdString()));
     if (!content.isEmpty())
         writeBytes(path.toStdString(), std::vector<std::uint8_t>(content.begin(), content.end()));
-    QCOMPARE(TRawDat::kindOfFile(path) == FileKind::Raw, raw);
+    const auto k = TRawDat::kindOfFile(path);
+    QCOMPARE(QString(!k ? "none" : *k == FileKind::Raw ? "RAW" : "DAT"), kind);
 }
 
 void TestWindow::droppedFilesRunTheirCommands()
@@ -999,6 +1003,19 @@ void TestWindow::droppedFilesRunTheirCommands()
     QCOMPARE(win.points(), 500);
     for (const char* f : {"S1.RAW", "S1.2CL", "S2.TXT", "S2.2CL"})
         QVERIFY2(fs::exists(dir.path() / f), f);
+
+    // A dropped calibration is recognised by its content, as the converter does.
+    const std::string cal = (dir.path() / "X.CAL").string();
+    writeBytes(cal, {0x4B, 0x64, 0, 0});
+    QMimeData calMime;
+    calMime.setUrls({QUrl::fromLocalFile(q(cal))});
+    QDragEnterEvent enterCal(QPoint(100, 200), Qt::CopyAction, &calMime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.w.get(), &enterCal);
+    QDropEvent dropCal(QPointF(100, 200), Qt::CopyAction, &calMime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.w.get(), &dropCal);
+    QTRY_COMPARE(int(win.boxes.seen.size()), 1);
+    QCOMPARE(win.boxes.seen[0].text, q(cal) + QStringLiteral(": not a DAT or RAW file"));
+    QCOMPARE(win.points(), 500);
 }
 
 void TestWindow::fileDroppedDuringACommandRunsAfterIt()

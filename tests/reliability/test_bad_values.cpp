@@ -87,7 +87,13 @@ CliRun runCli(const TempDir& scratch, const std::vector<std::string>& args)
 std::optional<std::pair<std::vector<std::string>, std::string>> cliCase(Via via, const std::string& path,
                                                                         const std::string& message)
 {
-    const std::string line = (message.rfind(path + ": ", 0) == 0 ? message : path + ": " + message) + "\n";
+    // The converter names the file once: not again inside the message.
+    std::string once = message.rfind(path + ": ", 0) == 0 ? message.substr(path.size() + 2) : message;
+    for (const auto& [from, to] :
+         {std::pair{"(" + path + ", ", std::string("(")}, std::pair{" (" + path + ")", std::string()}})
+        if (const auto at = once.find(from); at != std::string::npos)
+            once.replace(at, from.size(), to);
+    const std::string line = path + ": " + once + "\n";
     switch (via) {
     case Via::DatCommand:
     case Via::RawCommand: return {{{"--force", path}, line + "1 file: 0 converted, 1 failed\n"}};

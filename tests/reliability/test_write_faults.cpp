@@ -146,8 +146,8 @@ TEST(WriteFaults, AnEmptyFileHasNoWriteOperationToFail)
 namespace {
 
 // A command over its input in `dir`, run with k = 1, 2, ... until it succeeds. After each failure
-// the error names one of the outputs, that output is as it was, the other is as it was or whole
-// (as the successful run writes it), and no temporary is left. Returns the number of failures.
+// the error names one of the outputs, every output is as it was (the outputs of one command are
+// put in place together), and no temporary is left. Returns the number of failures.
 int failEachOperationOfACommand(const std::string& what, const TempDir& dir,
                                 const std::function<CommandRun()>& run,
                                 const std::vector<std::string>& outputs)
@@ -181,15 +181,9 @@ int failEachOperationOfACommand(const std::string& what, const TempDir& dir,
         EXPECT_EQ(after.size(), before.size()) << what << ", k = " << k;
         int named = 0;
         for (const auto& out : outputs) {
-            if (r.errors[0] == std::string(iotext::kDiskFull) + " (" + dir.file(out) + ")") {
+            if (r.errors[0] == std::string(iotext::kDiskFull) + " (" + dir.file(out) + ")")
                 ++named;
-                EXPECT_EQ(after.at(out), before.at(out))
-                    << what << ", k = " << k << ": " << out << " changed";
-            } else {
-                EXPECT_TRUE(after.at(out) == before.at(out) || after.at(out) == converted.at(out))
-                    << what << ", k = " << k << ": " << out
-                    << " is neither the previous file nor the new one";
-            }
+            EXPECT_EQ(after.at(out), before.at(out)) << what << ", k = " << k << ": " << out << " changed";
         }
         EXPECT_EQ(named, 1) << what << ", k = " << k << ": " << r.errors[0];
         for (const auto& [name, bytes] : before) {
@@ -214,10 +208,11 @@ TEST(WriteFaults, TheDatCommandAtEachFailingOperation)
     lit.Ecr_DAT(dat, other->h, other->p, other->d);
     ASSERT_TRUE(runDatCommand(dat).ok);
     writeDatWithCalibration(dir, 300);
-    // Two files of five operations each.
+    // Two files of four operations each (create, write, flush, close), the previous RAW file kept
+    // aside until the 2CL file is in place, and two renames.
     EXPECT_EQ(failEachOperationOfACommand("DAT command", dir, [&] { return runDatCommand(dat); },
                                           {"S.2CL", "S.RAW"}),
-              10);
+              11);
 }
 
 TEST(WriteFaults, TheRawCommandAtEachFailingOperation)
@@ -228,7 +223,7 @@ TEST(WriteFaults, TheRawCommandAtEachFailingOperation)
     writeRaw2(dir, "S.RAW", 400);
     EXPECT_EQ(failEachOperationOfACommand("RAW command", dir, [&] { return runRawCommand(raw); },
                                           {"S.2CL", "S.TXT"}),
-              10);
+              11);
 }
 
 TEST(WriteFaults, TheF1bConversionAtEachFailingOperation)
@@ -237,11 +232,12 @@ TEST(WriteFaults, TheF1bConversionAtEachFailingOperation)
     writeF1bFiles(dir, 100, 1); // files of an earlier conversion of other scans
     ASSERT_TRUE(runF1bConversion(dir).ok);
     writeF1bFiles(dir, 100, 2);
-    // The FDT header (5 operations), two records in place (4 each), the FDT's rename (1), the
-    // CAL file (5).
+    // The FDT's temporary created empty (create, flush, close), its header (5 operations), two
+    // records in place (4 each), the CAL file (4), the previous FDT kept aside (1) and the two
+    // renames: both files or neither.
     EXPECT_EQ(failEachOperationOfACommand("F1B conversion", dir, [&] { return runF1bConversion(dir); },
                                           {"run.cal", "run.fdt"}),
-              19);
+              23);
 }
 
 TEST(WriteFaults, AnFdtRecordIsWrittenWholeOrNotAtAll)
@@ -281,10 +277,10 @@ TEST(WriteFaults, AnFdtRecordIsWrittenWholeOrNotAtAll)
 
 namespace {
 
-// Every writer against a target that cannot be written: each fails with `text` naming the target,
-// and the folder is as it was.
-void everyWriterFails(const TempDir& dir, const char* text,
-                      const std::function<std::string(const WriterRow&)>& target)
+// Every writer against a target that cannot be written: each fails with the runtime's `text`
+// naming the target (or, when `text` is a refusal's, "TARGET: text"), and the folder is as it was.
+void everyWriterFails(const TempDir& dir, const std::string& text,
+                      const std::function<std::string(const WriterRow&)>& target, bool refusal = false)
 {
     for (const WriterRow& w : writers()) {
         const std::string path = target(w);
@@ -292,9 +288,9 @@ void everyWriterFails(const TempDir& dir, const char* text,
         try {
             w.write(path);
             ADD_FAILURE() << w.what << " wrote " << path;
-        } catch (const InOutError& e) {
-            EXPECT_EQ(e.text(), text) << w.what;
-            EXPECT_EQ(e.file(), path) << w.what;
+        } catch (const RawdatError& e) {
+            EXPECT_EQ(std::string(e.what()), refusal ? path + ": " + text : text + " (" + path + ")")
+                << w.what;
         }
         EXPECT_EQ(folderImage(dir.path()), before) << w.what;
     }
@@ -330,7 +326,10 @@ TEST(WriteFaults, AnOutputPathThatIsAFolder)
         fs::create_directory(dir.file(w.name));
         writeText(dir.file(w.name) + "/inside", "kept");
     }
-    everyWriterFails(dir, iotext::kAccessDenied, [&](const WriterRow& w) { return dir.file(w.name); });
+    // Once "Accès au fichier refusé": now said as it is.
+    everyWriterFails(
+        dir, "exists as a folder, not a regular file; left as it is",
+        [&](const WriterRow& w) { return dir.file(w.name); }, true);
     EXPECT_EQ(readText(dir.file("S.RAW") + "/inside"), "kept");
 }
 

@@ -234,7 +234,13 @@ TEST(DatReader, MissingFileReturnsFalseAndChangesNothing)
     Scan s = makeScan(64);
     const Scan before = s;
     EXPECT_FALSE(lit.Lect_Dat(dir.file("absent.DAT"), s.h, s.p, s.d));
-    EXPECT_FALSE(lit.Lect_Dat(dir.path().string(), s.h, s.p, s.d)); // a folder
+    // A folder is refused as what it is (it once counted as a file not opened).
+    try {
+        lit.Lect_Dat(dir.path().string(), s.h, s.p, s.d);
+        ADD_FAILURE() << "a folder was read";
+    } catch (const Refusal& e) {
+        EXPECT_EQ(std::string(e.what()), dir.path().string() + ": not a regular file");
+    }
     EXPECT_TRUE(s.h == before.h && s.p == before.p && s.d == before.d);
 }
 
