@@ -1,0 +1,108 @@
+#include "cli/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <getopt.h>
+#include <thread>
+
+namespace rawdat::cli {
+
+namespace {
+
+enum LongOnly { kCal = 256, kAlso };
+
+constexpr const char* kShort = ":fj:qhVo:n";
+const option kLong[] = {
+    {"force", no_argument, nullptr, 'f'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"output-dir", required_argument, nullptr, 'o'},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"cal", required_argument, nullptr, kCal},
+    {"also", required_argument, nullptr, kAlso},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The option as the user wrote it, for messages: "-j" or "--jobs".
+std::string optionName(int code)
+{
+    for (const option& o : kLong)
+        if (o.name && o.val == code)
+            return code < 256 ? std::string("-") + static_cast<char>(code) + "/--" + o.name : std::string("--") + o.name;
+    return std::string("-") + static_cast<char>(code);
+}
+
+Parsed usageError(std::string message)
+{
+    Parsed p;
+    p.action = Action::UsageError;
+    p.error = "rawdat-convert: " + std::move(message);
+    return p;
+}
+
+} // namespace
+
+Parsed parseOptions(int argc, char** argv)
+{
+    Parsed p;
+    Options& o = p.options;
+    opterr = 0; // our own messages, without the program's full path
+    optind = 0; // a fresh scan, also when called more than once
+    for (;;) {
+        const int c = getopt_long(argc, argv, kShort, kLong, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 'f': o.force = true; break;
+        case 'q': o.quiet = true; break;
+        case 'n': o.dryRun = true; break;
+        case 'h': p.action = Action::Help; return p;
+        case 'V': p.action = Action::Version; return p;
+        case 'o': o.outputDir = optarg; break;
+        case kCal: o.calFile = optarg; break;
+        case 'j': {
+            const std::string v = optarg;
+            int n = -1;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+            if (v.empty() || ec != std::errc() || end != v.data() + v.size() || n < 0 || n > 256)
+                return usageError("-j/--jobs needs a number from 0 (one per core) to 256, not '" + v + "'");
+            o.jobs = n == 0 ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) : n;
+            break;
+        }
+        case kAlso: {
+            const std::string v = optarg;
+            for (std::size_t from = 0;;) {
+                const std::size_t comma = v.find(',', from);
+                const std::string word = v.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+                if (word != "xy" && word != "xye" && word != "csv")
+                    return usageError("--also takes a list of xy, xye and csv, not '" + word + "'");
+                if (std::find(o.also.begin(), o.also.end(), word) == o.also.end())
+                    o.also.push_back(word);
+                if (comma == std::string::npos)
+                    break;
+                from = comma + 1;
+            }
+            break;
+        }
+        case ':': return usageError("option " + optionName(optopt) + " needs a value");
+        default: // '?'
+            if (optopt != 0)
+                return usageError(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+            return usageError("unknown option '" + std::string(argv[optind - 1]) + "'");
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        const std::string f = argv[i];
+        if (f == "-")
+            return usageError("'-' is not a file name: rawdat-convert reads and writes files, not standard "
+                              "input or output");
+        o.files.emplace_back(f);
+    }
+    if (o.files.empty())
+        return usageError("no FILE given");
+    return p;
+}
+
+} // namespace rawdat::cli
