@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <getopt.h>
+#include <stdexcept>
 #include <thread>
 
 namespace rawdat::cli {
@@ -71,21 +72,13 @@ Parsed parseOptions(int argc, char** argv)
             o.jobs = n == 0 ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) : n;
             break;
         }
-        case kAlso: {
-            const std::string v = optarg;
-            for (std::size_t from = 0;;) {
-                const std::size_t comma = v.find(',', from);
-                const std::string word = v.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-                if (word != "xy" && word != "xye" && word != "csv")
-                    return usageError("--also takes a list of xy, xye and csv, not '" + word + "'");
-                if (std::find(o.also.begin(), o.also.end(), word) == o.also.end())
-                    o.also.push_back(word);
-                if (comma == std::string::npos)
-                    break;
-                from = comma + 1;
+        case kAlso:
+            try {
+                o.also = parseXyFormats(optarg);
+            } catch (const std::invalid_argument& e) {
+                return usageError(e.what());
             }
             break;
-        }
         case ':': return usageError("option " + optionName(optopt) + " needs a value");
         default: // '?'
             if (optopt != 0)

@@ -1,6 +1,8 @@
 // The command line of rawdat-convert for a batch: options parsed with getopt_long.
 #pragma once
 
+#include "convert/xy_export.h"
+
 #include <string>
 #include <vector>
 
@@ -13,7 +15,7 @@ struct Options {
     int jobs = 1;                  // files converted at a time; 0 on the command line = one per core
     std::string outputDir;         // empty: outputs beside their input
     std::string calFile;           // empty: the calibration each DAT header names
-    std::vector<std::string> also; // extra export formats, as given: "xy", "xye", "csv"
+    std::vector<XyFormat> also;    // extra text exports beside the usual outputs
     std::vector<std::string> files;
 };
 
