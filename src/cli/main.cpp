@@ -1,10 +1,11 @@
 // rawdat-convert: the command-line front end of the two conversions, for batches.
 //
-//   rawdat-convert [--force] [--jobs N] [--quiet] FILE...
+//   rawdat-convert [OPTION]... FILE...
 //   rawdat-convert info FILE
 //
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
+#include "cli/options.h"
 #include "convert/headless_ui.h"
 #include "ulit_dat/describe.h"
 #include "ulit_dat/fsio.h"
@@ -33,7 +34,7 @@ using namespace rawdat;
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: rawdat-convert [--force] [--jobs N] [--quiet] FILE...\n"
+    "Usage: rawdat-convert [OPTION]... FILE...\n"
     "       rawdat-convert info FILE\n"
     "       rawdat-convert f1b PARAMFILE F1BFILE\n"
     "       rawdat-convert export-steps RAWFILE OUTFILE\n"
@@ -50,13 +51,26 @@ constexpr const char* kUsage =
     "batch also writes (the second on the command line), are refused.\n"
     "\n"
     "Options:\n"
-    "  --force     replace existing output files. Without it a file any of whose outputs\n"
-    "              exists is skipped whole: \"FILE: kept existing NAME.EXT (use --force to\n"
-    "              replace)\", counted as skipped, not as a failure.\n"
-    "  --jobs N    convert N files at a time (default 1); the files written, the lines printed\n"
-    "              (in the order of the FILEs) and the exit status are the same.\n"
-    "  --quiet     no progress line and no summary.\n"
-    "  --help      show this text.\n"
+    "  -f, --force           replace existing output files. Without it a file any of whose\n"
+    "                        outputs exists is skipped whole: \"FILE: kept existing NAME.EXT\n"
+    "                        (use --force to replace)\", counted as skipped, not as a failure.\n"
+    "  -j, --jobs N          convert N files at a time (default 1, 0: one per core); the files\n"
+    "                        written, the lines printed (in the order of the FILEs) and the\n"
+    "                        exit status are the same.\n"
+    "  -o, --output-dir DIR  write the outputs into the existing folder DIR instead of beside\n"
+    "                        each FILE (a DAT file's calibration is still looked up beside it).\n"
+    "  -n, --dry-run         convert in memory and print on standard output, one line per FILE,\n"
+    "                        what would be written or why not; write nothing. The exit status\n"
+    "                        is the real run's.\n"
+    "      --cal FILE        use the calibration FILE for every DAT file instead of the one its\n"
+    "                        header names.\n"
+    "      --also LIST       also write the pattern as text for analysis programs, LIST being\n"
+    "                        one or more of xy, xye, csv separated by commas: NAME.xy, ...\n"
+    "  -q, --quiet           no progress line and no summary.\n"
+    "  -h, --help            show this text.\n"
+    "  -V, --version         print the version.\n"
+    "  --                    ends the options: every argument after it is a FILE.\n"
+    "A FILE named '-' is refused: outputs are always files beside their input (or in DIR).\n"
     "\n"
     "  info FILE   print what the window's memo shows for FILE (ten lines for a DAT file,\n"
     "              three for a RAW file), or a short summary of a CAL, FDT or DTB file; UTF-8.\n"
@@ -312,7 +326,7 @@ private:
 // outputs, and the refusals (an output that is an input or a calibration, an input that another
 // input writes, two inputs that write one file) and, without --force, the files skipped because
 // an output exists.
-void plan(std::vector<Item>& items, bool force)
+void plan(std::vector<Item>& items, bool force, const ConversionOptions& options)
 {
     FileIndex inputs, calibrations, outputsOf;
     std::map<std::string, std::pair<std::string, FileKey>> calibrationOf; // folder/base -> file found
@@ -341,13 +355,13 @@ void plan(std::vector<Item>& items, bool force)
             continue;
         }
         it.kind = kind == ContentKind::Dat ? FileKind::Dat : FileKind::Raw;
-        it.outputs = plannedOutputs(it.kind, it.path);
+        it.outputs = plannedOutputs(it.kind, it.path, options);
         if (it.kind == FileKind::Dat && head) {
             const std::string calName = TLitdat::datCalName(*head);
             const std::string key = fs::path(it.path).parent_path().string() + '/' + calibrationBase(calName);
             auto found = calibrationOf.find(key);
             if (found == calibrationOf.end()) {
-                const std::string cal = calibrationOfDat(it.path, calName);
+                const std::string cal = calibrationOfDat(it.path, calName, options);
                 found = calibrationOf.emplace(key, std::pair{cal, keyOf(cal)}).first;
             }
             it.calibration = found->second.first;
@@ -406,12 +420,12 @@ void plan(std::vector<Item>& items, bool force)
 }
 
 // Converts one planned file with a fresh state, as the window would.
-void convertOne(Item& it, bool force)
+void convertOne(Item& it, bool force, const ConversionOptions& options)
 {
     TRawDatState state;
     TLitdat lit;
     HeadlessUi ui(it.path, force);
-    TConversion conv(state, lit, ui);
+    TConversion conv(state, lit, ui, options);
     bool ok = it.kind == FileKind::Dat ? conv.runDat() : conv.runRaw();
     if (ok && it.kind == FileKind::Dat && !ui.memo.empty() && ui.memo.back() == "file not opened") {
         ok = false;
@@ -426,10 +440,46 @@ void convertOne(Item& it, bool force)
     for (const auto& k : ui.declined)
         it.lines.push_back(
             userLine(it.given, it.path, "kept existing " + fileName(k) + " (use --force to replace)"));
-    if (!ok)
+    if (!ok) {
         it.fail(ui.error);
-    else
+    } else {
         it.state = ui.declined.empty() ? Item::State::Converted : Item::State::Skipped;
+        if (options.dryRun && it.state == Item::State::Converted) {
+            std::string names;
+            for (const PlannedOutput& o : it.outputs)
+                names += (names.empty() ? "" : ", ") + o.path;
+            it.lines.push_back(userLine(it.given, it.path, "would write " + names));
+        }
+    }
+}
+
+// The checks of the options that name files: an output folder that exists, a calibration file
+// that reads as one. The message, or empty when both are usable.
+std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
+{
+    std::error_code ec;
+    if (!o.outputDir.empty()) {
+        if (!fs::is_directory(o.outputDir, ec))
+            return "-o/--output-dir " + escaped(o.outputDir) + ": no such folder";
+        conv.outputDir = absolutePath(o.outputDir);
+    }
+    if (!o.calFile.empty()) {
+        const std::string cal = absolutePath(o.calFile);
+        if (kindOf(cal) != ContentKind::Cal)
+            return "--cal " + escaped(o.calFile) + ": not a calibration (CAL) file";
+        TLitdat lit;
+        TCalibration calibration;
+        try {
+            if (!lit.Lect_CAL(cal, calibration))
+                return "--cal " + escaped(o.calFile) + ": cannot be read";
+        } catch (const std::exception& e) {
+            return "--cal " + userLine(o.calFile, cal, e.what());
+        }
+        conv.calibration = cal;
+    }
+    conv.also = o.also;
+    conv.dryRun = o.dryRun;
+    return {};
 }
 
 // SIGINT, SIGTERM and SIGHUP: no further file is taken, no group commits any more, and the
@@ -478,61 +528,37 @@ int main(int argc, char** argv)
         return exportSteps(args[1], args[2]);
     }
 
-    bool force = false;
-    bool quiet = false;
-    int jobs = 1;
-    std::vector<std::string> files;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-            files.push_back(a);
-        } else if (a == "--") {
-            optionsEnded = true;
-        } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == "--force") {
-            force = true;
-        } else if (a == "--quiet") {
-            quiet = true;
-        } else if (a == "--jobs" || a.rfind("--jobs=", 0) == 0) {
-            std::string v;
-            if (a == "--jobs") {
-                if (i + 1 >= args.size()) {
-                    std::fprintf(stderr, "rawdat-convert: --jobs needs a number\n");
-                    return 2;
-                }
-                v = args[++i];
-            } else {
-                v = a.substr(7);
-            }
-            char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || n < 1 || n > 256) {
-                std::fprintf(stderr, "rawdat-convert: --jobs needs a number from 1 to 256, not '%s'\n",
-                             escaped(v).c_str());
-                return 2;
-            }
-            jobs = static_cast<int>(n);
-        } else {
-            std::fprintf(stderr, "rawdat-convert: unknown option '%s' (see --help)\n", escaped(a).c_str());
-            return 2;
-        }
+    const cli::Parsed parsed = cli::parseOptions(argc, argv);
+    switch (parsed.action) {
+    case cli::Action::Help: std::fputs(kUsage, stdout); return 0;
+    case cli::Action::Version: std::printf("rawdat-convert %s\n", RAWDAT_VERSION); return 0;
+    case cli::Action::UsageError:
+        std::fprintf(stderr, "%s\nUsage: rawdat-convert [OPTION]... FILE...  (see --help)\n",
+                     escaped(parsed.error).c_str());
+        return 2;
+    case cli::Action::Convert: break;
     }
-    if (files.empty()) {
-        std::fprintf(stderr, "rawdat-convert: no FILE given\n%s", kUsage);
+    cli::Options opts = parsed.options;
+    ConversionOptions conversion;
+    if (const std::string bad = checkFileOptions(opts, conversion); !bad.empty()) {
+        std::fprintf(stderr, "rawdat-convert: %s\n", bad.c_str());
         return 2;
     }
+    const bool force = opts.force;
+    const bool quiet = opts.quiet;
+    const int jobs = opts.jobs;
+    const std::vector<std::string>& files = opts.files;
 
     catchStopSignals();
     keepFreedMemoryForTheNextFile();
     std::vector<Item> items(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
         items[i].given = files[i];
-    plan(items, force);
+    plan(items, force, conversion);
 
     const bool progress = !quiet && ::isatty(2);
+    // A dry run's lines are its report, on standard output.
+    std::FILE* const lineStream = opts.dryRun ? stdout : stderr;
     std::mutex mutex;
     std::atomic<std::size_t> next{0};
     std::size_t done = 0, printed = 0;
@@ -542,13 +568,13 @@ int main(int argc, char** argv)
             std::fputs("\r\033[K", stderr);
         for (; printed < items.size() && items[printed].finished; ++printed)
             for (const auto& l : items[printed].lines)
-                std::fprintf(stderr, "%s\n", l.c_str());
+                std::fprintf(lineStream, "%s\n", l.c_str());
     };
     auto worker = [&] {
         for (std::size_t i; !gSignal && (i = next++) < items.size();) {
             Item& it = items[i];
             if (it.state == Item::State::Run)
-                convertOne(it, force);
+                convertOne(it, force, conversion);
             std::lock_guard lock(mutex);
             it.finished = true;
             ++done;
@@ -571,7 +597,7 @@ int main(int argc, char** argv)
     for (; printed < items.size(); ++printed) // stopped: the files never started say nothing
         if (items[printed].finished)
             for (const auto& l : items[printed].lines)
-                std::fprintf(stderr, "%s\n", l.c_str());
+                std::fprintf(lineStream, "%s\n", l.c_str());
     if (progress)
         std::fputs("\r\033[K", stderr);
 
@@ -584,7 +610,7 @@ int main(int argc, char** argv)
     }
     if (!quiet) {
         std::string summary = std::to_string(items.size()) + (items.size() == 1 ? " file: " : " files: ") +
-                              std::to_string(converted) + " converted, ";
+                              std::to_string(converted) + (opts.dryRun ? " to convert, " : " converted, ");
         if (skipped)
             summary += std::to_string(skipped) + " skipped (output exists), ";
         summary += std::to_string(failed) + " failed";
@@ -594,6 +620,8 @@ int main(int argc, char** argv)
                         : sig == SIGTERM ? "SIGTERM"
                                          : "SIGHUP") +
                        ")";
+        if (opts.dryRun)
+            summary += "; dry run, nothing written";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
     if (sig)

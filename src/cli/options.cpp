@@ -14,16 +14,11 @@ enum LongOnly { kCal = 256, kAlso };
 
 constexpr const char* kShort = ":fj:qhVo:n";
 const option kLong[] = {
-    {"force", no_argument, nullptr, 'f'},
-    {"jobs", required_argument, nullptr, 'j'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"output-dir", required_argument, nullptr, 'o'},
-    {"dry-run", no_argument, nullptr, 'n'},
-    {"cal", required_argument, nullptr, kCal},
-    {"also", required_argument, nullptr, kAlso},
-    {nullptr, 0, nullptr, 0},
+    {"force", no_argument, nullptr, 'f'},        {"jobs", required_argument, nullptr, 'j'},
+    {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},      {"output-dir", required_argument, nullptr, 'o'},
+    {"dry-run", no_argument, nullptr, 'n'},      {"cal", required_argument, nullptr, kCal},
+    {"also", required_argument, nullptr, kAlso}, {nullptr, 0, nullptr, 0},
 };
 
 // The option as the user wrote it, for messages: "-j" or "--jobs".
@@ -31,7 +26,8 @@ std::string optionName(int code)
 {
     for (const option& o : kLong)
         if (o.name && o.val == code)
-            return code < 256 ? std::string("-") + static_cast<char>(code) + "/--" + o.name : std::string("--") + o.name;
+            return code < 256 ? std::string("-") + static_cast<char>(code) + "/--" + o.name
+                              : std::string("--") + o.name;
     return std::string("-") + static_cast<char>(code);
 }
 
@@ -72,9 +68,7 @@ Parsed parseOptions(int argc, char** argv)
             o.jobs = n == 0 ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) : n;
             break;
         }
-        case kAlso:
-            try {
-                o.also = parseXyFormats(optarg);
+        case kAlso: try { o.also = parseXyFormats(optarg);
             } catch (const std::invalid_argument& e) {
                 return usageError(e.what());
             }

@@ -12,10 +12,10 @@ struct Options {
     bool force = false;
     bool quiet = false;
     bool dryRun = false;
-    int jobs = 1;                  // files converted at a time; 0 on the command line = one per core
-    std::string outputDir;         // empty: outputs beside their input
-    std::string calFile;           // empty: the calibration each DAT header names
-    std::vector<XyFormat> also;    // extra text exports beside the usual outputs
+    int jobs = 1;               // files converted at a time; 0 on the command line = one per core
+    std::string outputDir;      // empty: outputs beside their input
+    std::string calFile;        // empty: the calibration each DAT header names
+    std::vector<XyFormat> also; // extra text exports beside the usual outputs
     std::vector<std::string> files;
 };
 

@@ -396,7 +396,7 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
         throw Refusal(file, "its wavelength does not fit the 4-byte real of a RAW file; nothing converted");
 
     // Every output built whole, then put in place together.
-    fsio::OutputGroup group;
+    fsio::OutputGroup group(options_.dryRun ? fsio::OutputGroup::Mode::DryRun : fsio::OutputGroup::Mode::Write);
     const std::string twoColumn = twoColumnBytes(outputs[1].path, convAngle, convIntensity, points);
     TRangeInfo& range = s_.Raw.RangeInfo;
     range.Start = static_cast<float>(start);
@@ -463,7 +463,7 @@ void TConversion::plotAndExportRaw()
         (*work)[i] = Real48::fromCount(data[i]);
     const auto outputs = plannedOutputs(FileKind::Raw, s_.RawFileName, options_);
     checkOutputs(outputs, s_.RawFileName, {});
-    fsio::OutputGroup group;
+    fsio::OutputGroup group(options_.dryRun ? fsio::OutputGroup::Mode::DryRun : fsio::OutputGroup::Mode::Write);
     if (ConfirmOverwrite(outputs[0].path))
         group.add(outputs[0].path,
                   lit_.txtBytes(outputs[0].path, s_.Header, s_.Params, *work, start, step, stop));

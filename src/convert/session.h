@@ -34,6 +34,8 @@ inline constexpr std::size_t kHeadSize = 512;
 struct ConversionOptions {
     std::string outputDir;
     std::string calibration;
+    std::vector<XyFormat> also; // text exports written beside the usual outputs
+    bool dryRun = false;        // convert in memory, write nothing
 };
 
 // One file a conversion writes. The outputs of one conversion replace their files together.

@@ -395,7 +395,8 @@ OutputGroup::Member& OutputGroup::prepare(const std::string& target)
     const int mode = checkedMode(target);
     Member m;
     m.target = target;
-    m.file = createTemporary(target, mode, m.temp);
+    if (!dryRun_)
+        m.file = createTemporary(target, mode, m.temp);
     members_.push_back(std::move(m));
     return members_.back();
 }
@@ -403,6 +404,8 @@ OutputGroup::Member& OutputGroup::prepare(const std::string& target)
 void OutputGroup::add(const std::string& target, std::string_view bytes)
 {
     Member& m = prepare(target);
+    if (dryRun_)
+        return;
     try {
         fillTemporary(std::exchange(m.file, nullptr), m.temp, bytes, target);
     } catch (...) {
@@ -453,6 +456,8 @@ void OutputGroup::commit()
     if (gCommitsStopped)
         throw Interrupted();
     done_ = true;
+    if (dryRun_)
+        return;
     for (std::size_t i = 0; i < members_.size(); ++i) {
         Member& m = members_[i];
         try {

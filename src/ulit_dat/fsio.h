@@ -52,7 +52,10 @@ std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::op
 // commit, the group removes its temporaries and no target has changed.
 class OutputGroup {
 public:
-    OutputGroup() = default;
+    // DryRun: add() checks each target as it would and writes nothing; commit() puts nothing in
+    // place. The converter's dry run goes through every step of a conversion this way.
+    enum class Mode { Write, DryRun };
+    explicit OutputGroup(Mode mode = Mode::Write) : dryRun_(mode == Mode::DryRun) {}
     ~OutputGroup();
     OutputGroup(const OutputGroup&) = delete;
     OutputGroup& operator=(const OutputGroup&) = delete;
@@ -84,6 +87,7 @@ private:
     void rollBack(std::size_t count);
 
     std::vector<Member> members_;
+    bool dryRun_ = false;
     bool done_ = false;
 };
 

@@ -1,5 +1,6 @@
 // rawdat-convert end to end: output files, messages, exit status, parallel runs.
 #include "convert/fixtures.h"
+#include "reliability/reliability.h"
 #include "testutil.h"
 #include "ulit_dat/f1b_images.h"
 
@@ -181,13 +182,20 @@ TEST(Cli, InfoPrintsTheMemoLinesInUtf8)
 TEST(Cli, UsageErrors)
 {
     TempDir dir;
+    copySample(dir);
     struct Row { const char* args; const char* message; };
     const Row rows[] = {
         {"", "rawdat-convert: no FILE given\n"},
-        {"--frobnicate x.DAT", "rawdat-convert: unknown option '--frobnicate' (see --help)\n"},
-        {"--jobs 0 x.DAT", "rawdat-convert: --jobs needs a number from 1 to 256, not '0'\n"},
-        {"--jobs two x.DAT", "rawdat-convert: --jobs needs a number from 1 to 256, not 'two'\n"},
-        {"x.DAT --jobs", "rawdat-convert: --jobs needs a number\n"},
+        {"--frobnicate x.DAT", "rawdat-convert: unknown option '--frobnicate'\nUsage: "},
+        {"-x x.DAT", "rawdat-convert: unknown option '-x'\nUsage: "},
+        {"--jobs -1 x.DAT", "rawdat-convert: -j/--jobs needs a number from 0 (one per core) to 256, not '-1'\n"},
+        {"-j two x.DAT", "rawdat-convert: -j/--jobs needs a number from 0 (one per core) to 256, not 'two'\n"},
+        {"x.DAT --jobs", "rawdat-convert: option -j/--jobs needs a value\nUsage: "},
+        {"x.DAT --cal", "rawdat-convert: option --cal needs a value\n"},
+        {"-", "rawdat-convert: '-' is not a file name"},
+        {"--also xy,txt x.DAT", "rawdat-convert: --also: unknown format 'txt'"},
+        {"-o absent LAB6.DAT", "rawdat-convert: -o/--output-dir absent: no such folder\n"},
+        {"--cal LAB6.DAT LAB6.DAT", "rawdat-convert: --cal LAB6.DAT: not a calibration (CAL) file\n"},
         {"info", "rawdat-convert: info takes one FILE\n"},
     };
     for (const auto& row : rows) {
@@ -195,9 +203,57 @@ TEST(Cli, UsageErrors)
         EXPECT_EQ(r.status, 2) << row.args;
         EXPECT_EQ(r.err.substr(0, std::string(row.message).size()), row.message) << row.args;
     }
+    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"CPS120.CAL", "LAB6.DAT"}));
     CliRun help = convert("--help", dir.path());
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: rawdat-convert [--force] [--jobs N] [--quiet] FILE..."), std::string::npos);
+    EXPECT_NE(help.out.find("Usage: rawdat-convert [OPTION]... FILE..."), std::string::npos);
+    CliRun version = convert("-V", dir.path());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "rawdat-convert " RAWDAT_VERSION "\n");
+}
+
+// -o, --cal and -n, with options after the files and "--" before a file named like an option.
+TEST(Cli, OutputFolderCalibrationAndDryRun)
+{
+    TempDir dir;
+    copySample(dir);
+    fs::create_directory(dir.file("in"));
+    fs::create_directory(dir.file("out"));
+    fs::rename(dir.file("LAB6.DAT"), dir.file("in/LAB6.DAT"));
+    fs::rename(dir.file("CPS120.CAL"), dir.file("renamed.cal"));
+    writeText(dir.file("in/-b.RAW"), "RAW2 but nothing more");
+    const auto image = [&] {
+        return std::vector{folderImage(dir.path()), folderImage(dir.file("in")), folderImage(dir.file("out"))};
+    };
+    const auto before = image();
+
+    // Without --cal the calibration is looked up beside the DAT file, where there is none.
+    CliRun r = convert("-n in/LAB6.DAT -o out", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("in/LAB6.DAT: no calibration"), std::string::npos) << r.out;
+
+    // A dry run has the real run's lines and status and writes nothing.
+    r = convert("in/LAB6.DAT --dry-run --cal renamed.cal -o out -- in/-b.RAW", dir.path());
+    EXPECT_EQ(r.status, 1);
+    const std::string out = dir.path().string() + "/out/";
+    EXPECT_EQ(r.out, "in/LAB6.DAT: would write " + out + "LAB6.RAW, " + out + "LAB6.2CL\n"
+                     "in/-b.RAW: Lecture au-delà de la fin de fichier (byte 8)\n");
+    EXPECT_EQ(r.err, "2 files: 1 to convert, 1 failed; dry run, nothing written\n");
+    EXPECT_EQ(image(), before);
+
+    r = convert("--cal renamed.cal -o out in/LAB6.DAT", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listFolder(dir.file("out")), (std::vector<std::string>{"LAB6.2CL", "LAB6.RAW"}));
+    // The same bytes as beside the input with the calibration of the header, but the RAW file's
+    // name field, which holds the output's path.
+    fs::copy_file(dir.file("renamed.cal"), dir.file("in/CPS120.CAL"));
+    r = convert("in/LAB6.DAT", dir.path());
+    EXPECT_EQ(readBytes(dir.file("in/LAB6.2CL")), readBytes(dir.file("out/LAB6.2CL")));
+    auto a = readBytes(dir.file("in/LAB6.RAW")), b = readBytes(dir.file("out/LAB6.RAW"));
+    ASSERT_EQ(a.size(), b.size());
+    std::fill(a.begin() + 8, a.begin() + 40, 0);
+    std::fill(b.begin() + 8, b.begin() + 40, 0);
+    EXPECT_EQ(a, b);
 }
 
 TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)

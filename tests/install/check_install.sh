@@ -9,6 +9,7 @@ set -euo pipefail
 build=$1
 src=$2
 package=yes
+version=${RAWDAT_VERSION:?the version of the build, set by CTest}
 [ "${3:-}" = --no-package ] && package=no
 
 tmp=$(mktemp -d)
@@ -33,6 +34,7 @@ mkdir "$tmp/work"
 cp "$src/samples/LAB6.DAT" "$src/samples/CPS120.CAL" "$tmp/work/"
 "$prefix/bin/rawdat-convert" --quiet "$tmp/work/LAB6.DAT" || fail "the installed rawdat-convert failed"
 [ "$(head -c 4 "$tmp/work/LAB6.RAW")" = RAW2 ] || fail "LAB6.RAW is not a RAW2 file"
+[ "$("$prefix/bin/rawdat-convert" --version)" = "rawdat-convert $version" ] || fail "rawdat-convert --version is not $version"
 [ "$(grep -c $'\r$' "$tmp/work/LAB6.2CL")" -gt 1000 ] || fail "LAB6.2CL holds too few lines"
 
 # Manual pages: no groff warning, and they render through man with every option.

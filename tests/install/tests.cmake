@@ -8,5 +8,5 @@ if(TARGET rawdat-convert)
   endif()
   add_test(NAME install.check COMMAND ${BASH_PROGRAM} ${CMAKE_CURRENT_LIST_DIR}/check_install.sh
                                       ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${package_option})
-  set_tests_properties(install.check PROPERTIES TIMEOUT 120)
+  set_tests_properties(install.check PROPERTIES TIMEOUT 120 ENVIRONMENT RAWDAT_VERSION=${PROJECT_VERSION})
 endif()
