@@ -186,10 +186,11 @@ void TRawDat::refreshReadout()
         showReadout(pointer_.x(), pointer_.y());
 }
 
-void TRawDat::noteKept(const std::string& path)
+void TRawDat::noteKept(const std::string& path, bool twoColumnWritten)
 {
     StatusPanel1->setText(QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName() +
-                          QStringLiteral(" exists and was kept; nothing was written."));
+                          (twoColumnWritten ? QStringLiteral(" exists and was kept; the two-column file was written.")
+                                            : QStringLiteral(" exists and was kept; nothing was written.")));
 }
 
 } // namespace rawdat

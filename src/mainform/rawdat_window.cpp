@@ -179,13 +179,17 @@ void TRawDat::runCommand(bool (TConversion::*command)())
     if (busy_)
         return;
     busy_ = true;
+    kept_.reset();
+    bool ok = false;
     try {
-        (conversion_.*command)();
+        ok = (conversion_.*command)();
     } catch (const std::exception& e) {
         reportError(e.what());
     }
     if (plotPending_) // cleared, and the command ended before the points were shown
         showPlot();
+    if (kept_)
+        noteKept(*kept_, ok && command == &TConversion::runRaw);
     busy_ = false;
     if (!dropQueue_.isEmpty()) // files dropped while it ran
         QTimer::singleShot(0, this, &TRawDat::processDropQueue);
@@ -255,7 +259,7 @@ bool TRawDat::askOverwrite(const std::string& path)
     box.setEscapeButton(no); // also what closing the box answers
     box.exec();
     if (box.clickedButton() != yes)
-        noteKept(path);
+        kept_ = path;
     return box.clickedButton() == yes;
 }
 

@@ -111,7 +111,9 @@ private:
     // The readout of the pointer's position, also when the view moves under a still pointer.
     void showReadout(int X, int Y);
     void refreshReadout();
-    void noteKept(const std::string& path);
+    // The status bar after "&Non": the file kept, and whether the command still wrote its
+    // two-column file (the RAW command does; the DAT command writes nothing).
+    void noteKept(const std::string& path, bool twoColumnWritten);
     std::optional<QString> showOpenDialog(FileKind kind);
     // Runs one command; nothing happens while another is running.
     void runCommand(bool (TConversion::*command)());
@@ -155,6 +157,7 @@ private:
     bool busy_ = false;
     bool placed_ = false;               // the outer frame was sized once
     std::optional<QString> given_;      // the file the next command takes without a dialog
+    std::optional<std::string> kept_;   // the output the user chose to keep in this command
     QStringList dropQueue_;
     QMenu* recentMenu_ = nullptr;
     QPoint pointer_;                    // where the pointer last moved over the plot

@@ -591,8 +591,8 @@ void TestWindow::overwriteQuestion()
     QCOMPARE(readText(twoCol) != "old 2cl", twoColWritten);
     // A refusal says in the status bar which file was kept.
     QCOMPARE(win.status(), mainWritten ? QStringLiteral("Cursor :")
-                                       : q(fs::path(main).filename().string() +
-                                           " exists and was kept; nothing was written."));
+                                       : q(fs::path(main).filename().string() + " exists and was kept; " +
+                                           (twoColWritten ? "the two-column file was written." : "nothing was written.")));
     if (dat) // a refused RAW file keeps the label as it was
         QCOMPARE(win.label("Lb_raw"), mainWritten ? q(main) : QStringLiteral("None"));
     QCOMPARE(win.points(), dat ? kDatChannels : 300); // plotted before the question
