@@ -111,6 +111,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -608,6 +609,41 @@ void RangeRecords(const RawModule& M, std::size_t k, TScanHeader& Header, TScanP
                                 " of " + intText(static_cast<std::int64_t>(M.Ranges.size())) + " ranges");
     applyRange(M.Ranges[k], Header, Params, RangeInfo, Data);
     setAcqTime(Header, RangeInfo, Params);
+}
+
+TRangeCount RawRangeCount(const std::string& FileName)
+{
+    try {
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(FileName, ec);
+        const std::optional<Bytes> head = fsio::tryReadHead(FileName, 16);
+        if (ec || !head || head->size() < 16)
+            return {};
+        ByteReader in(*head, FileName);
+        const std::string_view variant = in.chars(4);          // 0
+        if (variant == "RAW2") {
+            const std::int16_t n = in.i16();                   // 4
+            const std::uintmax_t least = kRaw2HeaderSize + std::uintmax_t{kRaw2RangeHeaderSize} * std::max<int>(n, 1);
+            if (n < 1 || size < least)
+                return {};
+            return {static_cast<std::size_t>(n), static_cast<std::size_t>(n) - 1};
+        }
+        if (variant == "RAW1") {
+            in.seek(12);
+            const std::int32_t n = std::max(in.i32(), 1);      // 12
+            if (size < kRaw1RangesStart + std::uintmax_t{kRaw1RangeHeaderSize} * static_cast<std::uintmax_t>(n))
+                return {};
+            return {static_cast<std::size_t>(n), 0};
+        }
+        if (variant == "RAW4" && in.chars(3) == ".00") {
+            // Ranges follow one another to the end of the file: only the whole walk counts them.
+            const ParsedRaw raw = parseRaw(fsio::readFile(FileName, {kRawMaxSize, "RAW"}), FileName);
+            return {raw.Ranges.size(), raw.MainRange};
+        }
+    } catch (const std::exception&) {
+        // Refused by the read, later, with its message.
+    }
+    return {};
 }
 
 std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& Names)
