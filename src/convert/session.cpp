@@ -515,8 +515,8 @@ void TConversion::plotAndExportRaw()
     // The one question covers the text file of every range.
     const bool text = ConfirmOverwrite(outputs[0].path);
     fsio::OutputGroup group;
-    XyPattern pattern =
-        addRangeOutputs(group, outputs, raw.MainRange, s_.Header, s_.Params, raw.RangeInfo, *s_.Data, x, y, text);
+    XyPattern pattern = addRangeOutputs(group, outputs, raw.MainRange, s_.Header, s_.Params, raw.RangeInfo,
+                                        *s_.Data, x, y, text);
     if (ranges > 1) {
         // Every other range from copies of the main records, so the window keeps the main one.
         struct OtherRange {

@@ -140,9 +140,10 @@ private:
     void plotAndExportRaw();
     // Adds the outputs of range r of a RAW file, built from its records (x and y: its grid and
     // counts; text: whether its text file is written), to `group`; returns its export pattern.
-    XyPattern addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs, std::size_t r,
-                              const TScanHeader& header, const TScanParams& params, const TRangeInfo& range,
-                              const TData& data, const TSingleArray& x, const TSingleArray& y, bool text);
+    XyPattern addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
+                              std::size_t r, const TScanHeader& header, const TScanParams& params,
+                              const TRangeInfo& range, const TData& data, const TSingleArray& x,
+                              const TSingleArray& y, bool text);
     void allocateData();
     // Refuses, before the user is asked anything and before any byte is written, outputs that
     // would replace the input or its calibration, or that exist and are not regular files.

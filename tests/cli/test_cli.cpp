@@ -120,7 +120,8 @@ TEST(Cli, EveryRangeOfARawFileHasItsOwnFiles)
                                         "R3.TXT", "R3.raw"}));
     for (const auto& [ours, alone] : {std::pair{"M_1", "R1"}, {"M_2", "R2"}, {"M", "R3"}}) {
         for (const char* ext : {".TXT", ".2CL"})
-            EXPECT_EQ(readText(dir.file(ours + std::string(ext))), readText(dir.file(alone + std::string(ext))))
+            EXPECT_EQ(readText(dir.file(ours + std::string(ext))),
+                      readText(dir.file(alone + std::string(ext))))
                 << ours << ext;
     }
     EXPECT_EQ(readText(dir.file("M_2.2CL")), "");

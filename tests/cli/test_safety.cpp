@@ -179,7 +179,8 @@ std::vector<Row> rows()
              format1("F.raw")(d);
              copy("BT86.raw", "F_2.raw")(d);
          },
-         "--force F.raw F_2.raw", 1,
+         "--force F.raw F_2.raw",
+         1,
          "F.raw: 3 ranges; F.TXT holds range 1, ranges 2 and 3 are in F_2.TXT, F_3.TXT\n"
          "F_2.raw: F_2.TXT is also written by F.raw; nothing written\n2 files: 1 converted, 1 failed\n",
          {"F.TXT", "F.2CL", "F_2.TXT", "F_2.2CL", "F_3.TXT", "F_3.2CL"}},

@@ -314,9 +314,9 @@ TEST(RawCommand, EveryRangeHasItsOwnFilesAndExports)
     std::vector<std::string> planned;
     for (const PlannedOutput& o : plannedOutputs(FileKind::Raw, raw, options))
         planned.push_back(fs::path(o.path).filename().string());
-    EXPECT_EQ(planned, (std::vector<std::string>{"F.TXT", "F.2CL", "F.xy", "F.xye", "F.csv", "F_2.TXT", "F_2.2CL",
-                                                 "F_2.xy", "F_2.xye", "F_2.csv", "F_3.TXT", "F_3.2CL", "F_3.xy",
-                                                 "F_3.xye", "F_3.csv"}));
+    EXPECT_EQ(planned, (std::vector<std::string>{"F.TXT", "F.2CL", "F.xy", "F.xye", "F.csv", "F_2.TXT",
+                                                 "F_2.2CL", "F_2.xy", "F_2.xye", "F_2.csv", "F_3.TXT",
+                                                 "F_3.2CL", "F_3.xy", "F_3.xye", "F_3.csv"}));
     planned.push_back("F.raw");
     std::sort(planned.begin(), planned.end());
     EXPECT_EQ(listFolder(f.dir.path()), planned);
