@@ -1,11 +1,14 @@
-// The RAW command on any bytes. It ends either with the TXT and two-column files written and
-// consistent with its state, or with a RawdatError and no output file, no temporary file.
+// The RAW command on any bytes. It ends either with the TXT and two-column files of every range
+// written and consistent with its state, or with a RawdatError and no output file, no temporary
+// file.
 #include "convert_ui.h"
 #include "harness.h"
 
 #include "ulit_dat/litdat.h"
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 using namespace rawdat;
 using namespace rawdat::fuzz;
@@ -25,8 +28,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fault("the RAW command failed and left files behind");
         return 0;
     }
-    if (scratch.files() != std::vector<std::string>{"S.2CL", "S.RAW", "S.TXT"})
-        fault("the RAW command ended without writing its two files, or left others");
+    // S.TXT and S.2CL of the main range, S_k.TXT and S_k.2CL of each other range k.
+    const RawModule& module = state.Raw;
+    std::vector<std::string> expected = {"S.2CL", "S.RAW", "S.TXT"};
+    for (std::size_t r = 0; r < module.Ranges.size(); ++r) {
+        if (r == module.MainRange)
+            continue;
+        const std::string name = "S_" + std::to_string(r + 1);
+        expected.push_back(name + ".2CL");
+        expected.push_back(name + ".TXT");
+    }
+    std::sort(expected.begin(), expected.end());
+    if (scratch.files() != expected)
+        fault("the RAW command ended without writing the files of every range, or left others");
+    if (ui.notices.size() != (module.Ranges.size() > 1 ? 1u : 0u))
+        fault("the RAW command said nothing of a file's ranges, or spoke of a single range");
+    for (std::size_t r = 0; r < module.Ranges.size(); ++r)
+        if (r != module.MainRange &&
+            twoColumnLines(scratch.path("S_" + std::to_string(r + 1) + ".2CL")) != module.Ranges[r].Size())
+            fault("the two-column file of a range does not hold one line per step of the range");
     const int n = state.Header.Size;
     if (twoColumnLines(scratch.path("S.2CL")) != n)
         fault("the two-column file does not hold one line per step");

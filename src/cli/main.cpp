@@ -43,9 +43,14 @@ constexpr const char* kUsage =
     "Each FILE is recognised by its content:\n"
     "  a detector DAT file  gives NAME.RAW (RAW2) and NAME.2CL beside it; its calibration\n"
     "                       file, named in its header, must lie in the same folder;\n"
-    "  a RAW file           gives NAME.TXT and NAME.2CL beside it.\n"
+    "  a RAW file           gives NAME.TXT and NAME.2CL beside it. A RAW file of several\n"
+    "                       ranges gives them for its main range (the first; the last of\n"
+    "                       a RAW2 file) and NAME_k.TXT, NAME_k.2CL for each other range k\n"
+    "                       (numbered from 1 in file order), and says so on standard\n"
+    "                       error: \"FILE: 3 ranges; NAME.TXT holds range 1, ranges 2 and 3\n"
+    "                       are in NAME_2.TXT, NAME_3.TXT\".\n"
     "NAME is FILE with its extension (the part after the last dot of its name) taken off.\n"
-    "Both outputs of a file are written together or not at all; a failure leaves every file\n"
+    "All outputs of a file are written together or not at all; a failure leaves every file\n"
     "as it was. The whole batch is checked before anything is written: a file whose output\n"
     "would replace an input or a calibration, and a file whose output another file of the\n"
     "batch also writes (the second on the command line), are refused.\n"
@@ -436,6 +441,8 @@ void convertOne(Item& it, bool force, const ConversionOptions& options)
         it.state = Item::State::NotRun;
         return;
     }
+    for (const auto& n : ui.notices) // which files hold the ranges of a RAW file
+        it.lines.push_back(userLine(it.given, it.path, n));
     // An output that appeared after the plan, without --force: kept.
     for (const auto& k : ui.declined)
         it.lines.push_back(

@@ -26,8 +26,10 @@ public:
         return overwrite_;
     }
     void reportError(const std::string& message) override { error = message; }
+    void notice(const std::string& text) override { notices.push_back(text); }
 
     std::vector<std::string> memo;
+    std::vector<std::string> notices;  // not in the memo: the converter prints them
     std::vector<std::string> declined; // files the fixed answer kept
     std::string error;
 

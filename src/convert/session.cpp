@@ -17,6 +17,12 @@ namespace rawdat {
 
 namespace {
 
+// A dry run's groups write nothing.
+fsio::OutputGroup::Mode groupMode(const ConversionOptions& options)
+{
+    return options.dryRun ? fsio::OutputGroup::Mode::DryRun : fsio::OutputGroup::Mode::Write;
+}
+
 
 // Trunc of an extended value into a 64-bit integer, refused when no 64-bit integer holds it.
 std::int64_t truncChecked(long double v, const std::string& file, const char* what)
@@ -36,9 +42,46 @@ std::int32_t roundedCount(double v, const std::string& file, int point)
     return static_cast<std::int32_t>(r);
 }
 
+// The export an output is, if it is one.
+std::optional<XyFormat> exportFormat(OutputKind kind)
+{
+    switch (kind) {
+    case OutputKind::Xy: return XyFormat::Xy;
+    case OutputKind::Xye: return XyFormat::Xye;
+    case OutputKind::Csv: return XyFormat::Csv;
+    default: return std::nullopt;
+    }
+}
+
+// The input's path, in the output folder when one is given: what output names are made from.
+std::string outputBase(const std::string& input, const ConversionOptions& options)
+{
+    namespace fs = std::filesystem;
+    return options.outputDir.empty() ? input
+                                     : (fs::path(options.outputDir) / fs::path(input).filename()).string();
+}
+
+// The exports of options.also beside the two-column file NAME + suffix + ".2CL".
+void addExports(std::vector<PlannedOutput>& out, const std::string& base, std::string_view suffix,
+                const ConversionOptions& options, std::size_t range)
+{
+    static constexpr OutputKind kKinds[] = {OutputKind::Xy, OutputKind::Xye, OutputKind::Csv};
+    for (const XyFormat f : options.also)
+        out.push_back({kKinds[static_cast<int>(f)], replaceExtension(base, xyExtension(f), suffix), range});
+}
+
+// Entry i of a RAW range's grid: Start + (i - 1) Step, and its count.
+void rangePattern(const TRangeInfo& range, const TData& data, int size, TSingleArray& x, TSingleArray& y)
+{
+    for (int i = 1; i <= size; ++i) {
+        x[i] = static_cast<float>(static_cast<long double>(i - 1) * range.Step + range.Start);
+        y[i] = static_cast<float>(data[i]);
+    }
+}
+
 } // namespace
 
-std::string replaceExtension(const std::string& name, std::string_view ext)
+std::string replaceExtension(const std::string& name, std::string_view ext, std::string_view suffix)
 {
 #ifdef _WIN32
     constexpr const char* kSeparators = "/\\";
@@ -50,6 +93,7 @@ std::string replaceExtension(const std::string& name, std::string_view ext)
     const std::size_t dot = name.rfind('.');
     const std::size_t keep = (dot != std::string::npos && dot > nameStart) ? dot : name.size();
     std::string out = name.substr(0, keep);
+    out += suffix;
     out += '.';
     out += ext;
     return out;
@@ -88,15 +132,30 @@ ContentKind kindOf(const std::string& path)
 std::vector<PlannedOutput> plannedOutputs(FileKind kind, const std::string& input,
                                           const ConversionOptions& options)
 {
-    namespace fs = std::filesystem;
-    const std::string base = options.outputDir.empty()
-                                 ? input
-                                 : (fs::path(options.outputDir) / fs::path(input).filename()).string();
-    if (kind == FileKind::Dat)
-        return {{OutputKind::Raw, replaceExtension(base, "RAW")},
-                {OutputKind::TwoColumn, replaceExtension(base, "2CL")}};
-    return {{OutputKind::Txt, replaceExtension(base, "TXT")},
-            {OutputKind::TwoColumn, replaceExtension(base, "2CL")}};
+    if (kind == FileKind::Raw)
+        return plannedOutputs(input, options, RawRangeCount(input));
+    const std::string base = outputBase(input, options);
+    std::vector<PlannedOutput> out = {{OutputKind::Raw, replaceExtension(base, "RAW")},
+                                      {OutputKind::TwoColumn, replaceExtension(base, "2CL")}};
+    addExports(out, base, {}, options, 0);
+    return out;
+}
+
+std::vector<PlannedOutput> plannedOutputs(const std::string& input, const ConversionOptions& options,
+                                          TRangeCount ranges)
+{
+    const std::string base = outputBase(input, options);
+    std::vector<PlannedOutput> out;
+    const auto addRange = [&](std::size_t r, const std::string& suffix) {
+        out.push_back({OutputKind::Txt, replaceExtension(base, "TXT", suffix), r});
+        out.push_back({OutputKind::TwoColumn, replaceExtension(base, "2CL", suffix), r});
+        addExports(out, base, suffix, options, r);
+    };
+    addRange(ranges.Main, {});
+    for (std::size_t r = 0; r < ranges.Count; ++r)
+        if (r != ranges.Main)
+            addRange(r, "_" + intText(static_cast<std::int64_t>(r + 1)));
+    return out;
 }
 
 std::string calibrationBase(std::string_view calName)
@@ -396,7 +455,7 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
         throw Refusal(file, "its wavelength does not fit the 4-byte real of a RAW file; nothing converted");
 
     // Every output built whole, then put in place together.
-    fsio::OutputGroup group(options_.dryRun ? fsio::OutputGroup::Mode::DryRun : fsio::OutputGroup::Mode::Write);
+    fsio::OutputGroup group(groupMode(options_));
     const std::string twoColumn = twoColumnBytes(outputs[1].path, convAngle, convIntensity, points);
     TRangeInfo& range = s_.Raw.RangeInfo;
     range.Start = static_cast<float>(start);
@@ -406,8 +465,12 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     s_.Header.Size = points;
     group.add(outputs[0].path, rawBytes(s_.Raw, outputs[0].path, s_.Header, data));
     group.add(outputs[1].path, twoColumn);
+    XyPattern pattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
+    for (const PlannedOutput& o : outputs)
+        if (const auto format = exportFormat(o.kind))
+            group.add(o.path, xyFileText(pattern, *format));
     group.commit();
-    s_.LastPattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
+    s_.LastPattern = std::move(pattern);
     ui_.setLabel(LabelId::Raw, s_.RawFileName);
 }
 
@@ -426,7 +489,7 @@ void TConversion::Bt_RAWClick()
 void TConversion::loadRaw(const std::string& path)
 {
     s_.RawFileName = path;
-    s_.DatFileName = plannedOutputs(FileKind::Raw, path, options_)[0].path;
+    s_.DatFileName = plannedOutputs(path, options_, {})[0].path;
     allocateData();
     Lect_RAW(s_.Raw, s_.RawFileName, s_.Header, s_.Params, *s_.Data);
     // Only a file read changes what the window shows: after a failed read it goes on showing the
@@ -443,33 +506,83 @@ void TConversion::loadRaw(const std::string& path)
 
 void TConversion::plotAndExportRaw()
 {
-    const TRangeInfo& range = s_.Raw.RangeInfo;
+    const RawModule& raw = s_.Raw;
     const int size = s_.Header.Size;
     TSingleArray& x = *s_.TabX;
     TSingleArray& y = *s_.TabY;
-    const TData& data = *s_.Data;
-    for (int i = 1; i <= size; ++i) {
-        x[i] = static_cast<float>(static_cast<long double>(i - 1) * range.Step + range.Start);
-        y[i] = static_cast<float>(data[i]);
+    rangePattern(raw.RangeInfo, *s_.Data, size, x, y);
+    for (int i = 1; i <= size; ++i)
         ui_.addPlotPoint(x[i], y[i]);
-    }
     ui_.plotFinished();
 
-    auto work = std::make_unique<TReal48Array>();
-    const double start = range.Start;
-    const double step = range.Step;
-    const double stop = (size - 1) * step + start;
-    for (int i = 1; i <= size; ++i)
-        (*work)[i] = Real48::fromCount(data[i]);
-    const auto outputs = plannedOutputs(FileKind::Raw, s_.RawFileName, options_);
+    const std::size_t ranges = std::max<std::size_t>(raw.Ranges.size(), 1);
+    const auto outputs = plannedOutputs(s_.RawFileName, options_, {ranges, raw.MainRange});
     checkOutputs(outputs, s_.RawFileName, {});
-    fsio::OutputGroup group(options_.dryRun ? fsio::OutputGroup::Mode::DryRun : fsio::OutputGroup::Mode::Write);
-    if (ConfirmOverwrite(outputs[0].path))
-        group.add(outputs[0].path,
-                  lit_.txtBytes(outputs[0].path, s_.Header, s_.Params, *work, start, step, stop));
-    group.add(outputs[1].path, twoColumnBytes(outputs[1].path, x, y, size));
+    // The one question covers the text file of every range.
+    const bool text = ConfirmOverwrite(outputs[0].path);
+    fsio::OutputGroup group(groupMode(options_));
+    XyPattern pattern = addRangeOutputs(group, outputs, raw.MainRange, s_.Header, s_.Params, raw.RangeInfo,
+                                        *s_.Data, x, y, text);
+    if (ranges > 1) {
+        // Every other range from copies of the main records, so the window keeps the main one.
+        struct OtherRange {
+            TScanHeader Header;
+            TScanParams Params;
+            TRangeInfo RangeInfo;
+            TData Data;
+            TSingleArray X, Y;
+        };
+        auto other = std::make_unique<OtherRange>();
+        for (std::size_t r = 0; r < ranges; ++r) {
+            if (r == raw.MainRange)
+                continue;
+            other->Header = s_.Header;
+            other->Params = s_.Params;
+            other->RangeInfo = raw.RangeInfo;
+            RangeRecords(raw, r, other->Header, other->Params, other->RangeInfo, other->Data);
+            rangePattern(other->RangeInfo, other->Data, other->Header.Size, other->X, other->Y);
+            addRangeOutputs(group, outputs, r, other->Header, other->Params, other->RangeInfo, other->Data,
+                            other->X, other->Y, text);
+        }
+    }
     group.commit();
-    s_.LastPattern = xyPattern(s_.RawFileName, s_.Header, s_.Header.Comment2.view(), range, y, size);
+    s_.LastPattern = std::move(pattern);
+    if (ranges > 1) {
+        std::vector<std::string> names(ranges);
+        for (const PlannedOutput& o : outputs)
+            if (o.kind == OutputKind::Txt)
+                names[o.range] = std::filesystem::path(o.path).filename().string();
+        ui_.notice(RangesNotice(raw.MainRange, names));
+    }
+}
+
+XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
+                                       std::size_t r, const TScanHeader& header, const TScanParams& params,
+                                       const TRangeInfo& range, const TData& data, const TSingleArray& x,
+                                       const TSingleArray& y, bool text)
+{
+    const int size = header.Size;
+    XyPattern pattern = xyPattern(s_.RawFileName, header, header.Comment2.view(), range, y, size);
+    for (const PlannedOutput& o : outputs) {
+        if (o.range != r)
+            continue;
+        if (o.kind == OutputKind::Txt) {
+            if (!text)
+                continue;
+            auto work = std::make_unique<TReal48Array>();
+            for (int i = 1; i <= size; ++i)
+                (*work)[i] = Real48::fromCount(data[i]);
+            const double start = range.Start;
+            const double step = range.Step;
+            const double stop = (size - 1) * step + start;
+            group.add(o.path, lit_.txtBytes(o.path, header, params, *work, start, step, stop));
+        } else if (o.kind == OutputKind::TwoColumn) {
+            group.add(o.path, twoColumnBytes(o.path, x, y, size));
+        } else if (const auto format = exportFormat(o.kind)) {
+            group.add(o.path, xyFileText(pattern, *format));
+        }
+    }
+    return pattern;
 }
 
 } // namespace rawdat

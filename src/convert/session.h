@@ -16,6 +16,10 @@
 
 namespace rawdat {
 
+namespace fsio {
+class OutputGroup;
+}
+
 enum class FileKind { Dat, Raw };
 enum class LabelId { Dat, Raw };
 
@@ -31,6 +35,8 @@ inline constexpr std::size_t kHeadSize = 512;
 
 // Where conversions read and write, beyond what the input's path says. Empty fields: the
 // calibration the DAT header names, beside the DAT file; outputs beside the input.
+// `also`: text exports written beside the usual outputs, of the pattern each two-column file
+// holds (NAME.xy, NAME.xye, NAME.csv; NAME_k.xy ... for the other ranges of a RAW file).
 struct ConversionOptions {
     std::string outputDir;
     std::string calibration;
@@ -39,16 +45,22 @@ struct ConversionOptions {
 };
 
 // One file a conversion writes. The outputs of one conversion replace their files together.
-enum class OutputKind { Raw, Txt, TwoColumn };
+enum class OutputKind { Raw, Txt, TwoColumn, Xy, Xye, Csv };
 struct PlannedOutput {
     OutputKind kind;
     std::string path;
+    std::size_t range = 0; // of a RAW file: the range it holds, an index in file order
 };
-// The outputs of converting `input` (a DAT or RAW file), decided from its name alone, in the
-// order they are put in place: a DAT file gives NAME.RAW and NAME.2CL, a RAW file NAME.TXT and
-// NAME.2CL. The first is the one the window asks about.
+// The outputs of converting `input` (a DAT or RAW file), in the order they are put in place: a
+// DAT file gives NAME.RAW and NAME.2CL, a RAW file NAME.TXT and NAME.2CL of its main range, then
+// NAME_k.TXT and NAME_k.2CL of each other range k (numbered from 1 in file order); each
+// two-column file is followed by the exports of options.also. The first is the one the window
+// asks about. Decided from the name and, for a RAW file, its count of ranges (RawRangeCount).
 std::vector<PlannedOutput> plannedOutputs(FileKind kind, const std::string& input,
                                           const ConversionOptions& options = {});
+// The same for a RAW file whose ranges are known.
+std::vector<PlannedOutput> plannedOutputs(const std::string& input, const ConversionOptions& options,
+                                          TRangeCount ranges);
 // The calibration file a DAT file uses, given its header's calibration name (the nine characters
 // of CalName): the base name without spaces followed by ".CAL", looked up beside the DAT file in
 // any letter case, or options.calibration when set.
@@ -74,6 +86,9 @@ public:
     virtual bool askOverwrite(const std::string& path) = 0;
     // An error that ended a command.
     virtual void reportError(const std::string& message) = 0;
+    // A sentence about a conversion that succeeded (which files hold the ranges of a RAW file):
+    // one more memo line unless the front end shows it otherwise.
+    virtual void notice(const std::string& text) { appendMemo(text); }
 };
 
 // The state of the running program, zero or empty at start.
@@ -124,6 +139,12 @@ private:
     void plotDat();
     void convertDat(const std::vector<PlannedOutput>& outputs);
     void plotAndExportRaw();
+    // Adds the outputs of range r of a RAW file, built from its records (x and y: its grid and
+    // counts; text: whether its text file is written), to `group`; returns its export pattern.
+    XyPattern addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
+                              std::size_t r, const TScanHeader& header, const TScanParams& params,
+                              const TRangeInfo& range, const TData& data, const TSingleArray& x,
+                              const TSingleArray& y, bool text);
     void allocateData();
     // Refuses, before the user is asked anything and before any byte is written, outputs that
     // would replace the input or its calibration, or that exist and are not regular files.
@@ -141,9 +162,10 @@ private:
 };
 
 // The input's path with its last extension (the text after the last dot of the file name, when
-// the name has one that is not its first character) replaced by "." + `ext`, or with "." + `ext`
-// appended: "sub/ab" -> "sub/ab.RAW", "run.2024/scan" -> "run.2024/scan.RAW", "x.dat" -> "x.RAW".
-std::string replaceExtension(const std::string& name, std::string_view ext);
+// the name has one that is not its first character) replaced by `suffix` + "." + `ext`, or with
+// that appended: "sub/ab" -> "sub/ab.RAW", "run.2024/scan" -> "run.2024/scan.RAW", "x.dat" ->
+// "x.RAW"; with suffix "_2": "x.raw" -> "x_2.TXT".
+std::string replaceExtension(const std::string& name, std::string_view ext, std::string_view suffix = {});
 
 // Header texts are Windows-1252 bytes; front ends that show them decode them with this.
 std::string windows1252ToUtf8(std::string_view text);

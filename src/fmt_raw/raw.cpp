@@ -175,6 +175,10 @@ struct ParsedRaw {
     double Wavelength = 1.54056; // RAW4 files without an X-ray source section keep the default
     std::vector<TRawRange> Ranges; // in file order
     std::size_t MainRange = 0;
+    // RAW4 only: the walk over the range headers, their counts not read, and the size of the
+    // whole file when the bytes parsed are its head.
+    bool RangesOnly = false;
+    std::uint64_t FileSize = 0;
 };
 
 // Bytes below 32 of a text taken from a binary header become spaces.
@@ -324,11 +328,12 @@ void parseRaw1(ByteReader& in, ParsedRaw& raw)
 }
 
 // A RAW4 length that runs past the end of the file; `declared` says who declares what.
-void checkFits(const ByteReader& in, std::size_t from, std::uint64_t length, const std::string& declared)
+void checkFits(const ByteReader& in, std::uint64_t size, std::size_t from, std::uint64_t length,
+               const std::string& declared)
 {
-    if (length > in.size() - from)
+    if (length > size - from)
         throw Refusal(in.file(), declared + ", beyond the end of the file (" +
-                                     intText(static_cast<std::int64_t>(in.size())) + " bytes)");
+                                     intText(static_cast<std::int64_t>(size)) + " bytes)");
 }
 
 bool isRaw4Range(std::uint32_t kind) { return kind == 0 || kind == kRaw4RangeHeaderSize; }
@@ -344,9 +349,9 @@ void parseRaw4(ByteReader& in, ParsedRaw& raw)
 
     // Segments up to the first range.
     for (;;) {
-        if (in.remaining() == 0)
+        if (in.offset() == raw.FileSize)
             throw Refusal(in.file(), "holds no range: its segments reach the end of the file (" +
-                                         intText(static_cast<std::int64_t>(in.size())) + " bytes)");
+                                         intText(static_cast<std::int64_t>(raw.FileSize)) + " bytes)");
         const std::size_t start = in.offset();
         const std::uint32_t kind = in.u32();                   // +0
         if (isRaw4Range(kind))
@@ -358,7 +363,7 @@ void parseRaw4(ByteReader& in, ParsedRaw& raw)
         if (length < least)
             throw Refusal(in.file(), segment + " bytes, fewer than the " +
                                          intText(static_cast<std::int64_t>(least)) + " of its fields");
-        checkFits(in, start, length, segment + " bytes");
+        checkFits(in, raw.FileSize, start, length, segment + " bytes");
         if (kind == 10) {
             in.skip(4);                                        // +8
             const std::string name = fieldText(in.chars(24));  // +12
@@ -392,25 +397,33 @@ void parseRaw4(ByteReader& in, ParsedRaw& raw)
         if (recordSize < 4)
             throw Refusal(in.file(), where() + " declares records of " + intText(recordSize) +
                                          " bytes per step, fewer than the 4 of an intensity");
-        checkFits(in, in.offset(), drives,
+        checkFits(in, raw.FileSize, in.offset(), drives,
                   where() + " declares " + intText(drives) + " bytes of drive descriptions");
         in.skip(drives);                                       // +160
-        checkFits(in, in.offset(), std::uint64_t{recordSize} * static_cast<std::uint64_t>(steps),
+        const std::uint64_t records = std::uint64_t{recordSize} * static_cast<std::uint64_t>(steps);
+        checkFits(in, raw.FileSize, in.offset(), records,
                   where() + " declares " + intText(steps) + " steps of " + intText(recordSize) + " bytes");
-        range.Counts = readCounts(in, steps, r, recordSize);   // +160 + S
+        const std::uint64_t end = in.offset() + records;
+        if (!raw.RangesOnly)
+            range.Counts = readCounts(in, steps, r, recordSize); // +160 + S
         raw.Ranges.push_back(std::move(range));
-        if (in.remaining() == 0)
+        if (end == raw.FileSize)
             break;
+        in.seek(static_cast<std::size_t>(end));
         const std::uint32_t next = in.u32();
         if (!isRaw4Range(next))
             throw Refusal(in.file(), "unknown range kind " + intText(next) + " " + at(in.offset() - 4));
     }
 }
 
-ParsedRaw parseRaw(const Bytes& bytes, const std::string& file)
+// `fileSize`: walk over the ranges of a RAW4 file whose head (or whole) is `bytes`, without
+// their counts; a walk that needs bytes beyond the head raises InOutError.
+ParsedRaw parseRaw(const Bytes& bytes, const std::string& file, std::optional<std::uint64_t> fileSize = {})
 {
     ByteReader in(bytes, file);
     ParsedRaw raw;
+    raw.RangesOnly = fileSize.has_value();
+    raw.FileSize = fileSize.value_or(bytes.size());
     raw.Comment1 = in.chars(4);                                // 0
     if (raw.Comment1 == "RAW2") {
         parseRaw2(in, raw);
@@ -608,6 +621,45 @@ void RangeRecords(const RawModule& M, std::size_t k, TScanHeader& Header, TScanP
                                 " of " + intText(static_cast<std::int64_t>(M.Ranges.size())) + " ranges");
     applyRange(M.Ranges[k], Header, Params, RangeInfo, Data);
     setAcqTime(Header, RangeInfo, Params);
+}
+
+TRangeCount RawRangeCount(const std::string& FileName)
+{
+    try {
+        std::uint64_t size = 0;
+        const std::optional<Bytes> head = fsio::tryReadHead(FileName, 4096, nullptr, &size);
+        if (!head || head->size() < 16)
+            return {};
+        ByteReader in(*head, FileName);
+        const std::string_view variant = in.chars(4);          // 0
+        if (variant == "RAW2") {
+            const std::int16_t n = in.i16();                   // 4
+            if (n < 1 || size < kRaw2HeaderSize + std::uint64_t{kRaw2RangeHeaderSize} * static_cast<unsigned>(n))
+                return {};
+            return {static_cast<std::size_t>(n), static_cast<std::size_t>(n) - 1};
+        }
+        if (variant == "RAW1") {
+            in.seek(12);
+            const std::int32_t n = std::max(in.i32(), 1);      // 12
+            if (size < kRaw1RangesStart + std::uint64_t{kRaw1RangeHeaderSize} * static_cast<std::uint64_t>(n))
+                return {};
+            return {static_cast<std::size_t>(n), 0};
+        }
+        if (variant == "RAW4" && in.chars(3) == ".00") {
+            // Ranges follow one another to the end of the file: a walk over their headers counts
+            // them, in the head when it holds every header, else in the whole file.
+            std::optional<ParsedRaw> raw;
+            try {
+                raw = parseRaw(*head, FileName, size);
+            } catch (const InOutError&) {
+                raw = parseRaw(fsio::readFile(FileName, {kRawMaxSize, "RAW"}), FileName, size);
+            }
+            return {raw->Ranges.size(), raw->MainRange};
+        }
+    } catch (const std::exception&) {
+        // Refused by the read, later, with its message.
+    }
+    return {};
 }
 
 std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& Names)

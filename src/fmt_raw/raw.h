@@ -72,6 +72,16 @@ void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TS
 void RangeRecords(const RawModule& M, std::size_t k, TScanHeader& Header, TScanParams& Params,
                   TRangeInfo& RangeInfo, TData& Data);
 
+// How many ranges a RAW file holds and the index of the main one (see RawModule), found cheaply
+// to plan its outputs: from the range count of a RAW2 or RAW1 header, or a walk of a RAW4 file.
+// A file that does not open, is no RAW file, or declares more ranges than its size can hold
+// gives one range: Lect_RAW refuses such a file before anything is written.
+struct TRangeCount {
+    std::size_t Count = 1;
+    std::size_t Main = 0;
+};
+TRangeCount RawRangeCount(const std::string& FileName);
+
 // The notice of a file of several ranges, one output name per range in file order:
 // "3 ranges; NAME.TXT holds range 1, ranges 2 and 3 are in NAME_2.TXT, NAME_3.TXT". Empty for
 // fewer than two names.

@@ -336,12 +336,15 @@ Bytes readFile(const std::string& path, SizeLimit limit)
     return std::move(*bytes);
 }
 
-std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::optional<FileId>* id)
+std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::optional<FileId>* id,
+                                 std::uint64_t* fileSize)
 {
     std::uint64_t size = 0;
     const int fd = openRegular(path, size, id);
     if (fd < 0)
         return std::nullopt;
+    if (fileSize)
+        *fileSize = size;
     return readUpTo(fd, n, n, path);
 }
 

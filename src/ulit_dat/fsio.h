@@ -39,9 +39,10 @@ std::optional<Bytes> tryReadFile(const std::string& path, SizeLimit limit = kAny
 // As tryReadFile, but an open failure raises InOutError with the runtime's text.
 Bytes readFile(const std::string& path, SizeLimit limit = kAnyInput);
 struct FileId;
-// The first `n` bytes of a regular file (fewer when it is shorter), under the same rules; `id`,
-// when given, receives the identity of the file read.
-std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::optional<FileId>* id = nullptr);
+// The first `n` bytes of a regular file (fewer when it is shorter), under the same rules; `id`
+// and `size`, when given, receive the identity and the size of the file read.
+std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::optional<FileId>* id = nullptr,
+                                 std::uint64_t* size = nullptr);
 
 // ---- outputs ----
 

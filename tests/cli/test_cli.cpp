@@ -1,5 +1,6 @@
 // rawdat-convert end to end: output files, messages, exit status, parallel runs.
 #include "convert/fixtures.h"
+#include "fmt_raw/raw_images.h"
 #include "reliability/reliability.h"
 #include "testutil.h"
 #include "ulit_dat/f1b_images.h"
@@ -93,6 +94,39 @@ TEST(Cli, ExistingOutputsAreKeptWithoutForce)
                      "1 file: 0 converted, 1 skipped (output exists), 0 failed\n");
     EXPECT_EQ(readText(dir.file("LAB6.TXT")), "old txt");
     EXPECT_EQ(readText(dir.file("LAB6.2CL")), "old 2cl");
+}
+
+// A RAW2 file of three ranges (the last its main one, the second without a step): each range's
+// files are those of a file holding that range alone.
+TEST(Cli, EveryRangeOfARawFileHasItsOwnFiles)
+{
+    TempDir dir;
+    std::vector<Raw2Range> ranges(3);
+    ranges[0].values = {1.0f, 2.5f, 1e6f};
+    ranges[0].stepTime = 2.0f;
+    ranges[2].start = 30.0f;
+    ranges[2].step = 0.05f;
+    ranges[2].theta = 15.0f;
+    ranges[2].values = {7.0f, 8.0f, 9.0f, -4.0f};
+    writeBytes(dir.file("M.raw"), raw2Image(ranges));
+    for (std::size_t k = 0; k < 3; ++k)
+        writeBytes(dir.file("R" + std::to_string(k + 1) + ".raw"), raw2Image({ranges[k]}));
+    const CliRun r = convert("M.raw R1.raw R2.raw R3.raw", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "M.raw: 3 ranges; M.TXT holds range 3, ranges 1 and 2 are in M_1.TXT, M_2.TXT\n"
+                     "4 files: 4 converted, 0 failed\n");
+    EXPECT_EQ(listFolder(dir.path()),
+              (std::vector<std::string>{"M.2CL", "M.TXT", "M.raw", "M_1.2CL", "M_1.TXT", "M_2.2CL", "M_2.TXT",
+                                        "R1.2CL", "R1.TXT", "R1.raw", "R2.2CL", "R2.TXT", "R2.raw", "R3.2CL",
+                                        "R3.TXT", "R3.raw"}));
+    for (const auto& [ours, alone] : {std::pair{"M_1", "R1"}, {"M_2", "R2"}, {"M", "R3"}}) {
+        for (const char* ext : {".TXT", ".2CL"})
+            EXPECT_EQ(readText(dir.file(ours + std::string(ext))),
+                      readText(dir.file(alone + std::string(ext))))
+                << ours << ext;
+    }
+    EXPECT_EQ(readText(dir.file("M_2.2CL")), "");
+    EXPECT_NE(readText(dir.file("M_1.TXT")), readText(dir.file("M.TXT")));
 }
 
 TEST(Cli, FailuresAreOneLineEachAndTheOthersStillConvert)

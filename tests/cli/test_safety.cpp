@@ -101,6 +101,11 @@ std::vector<Row> rows()
     auto copy = [](const char* from, const char* to) {
         return [=](const TempDir& d) { fs::copy_file(d.file(from), d.file(to)); };
     };
+    auto format1 = [](const char* to) { // three ranges
+        return [=](const TempDir& d) {
+            fs::copy_file(fs::path(RAWDAT_TESTDATA) / "raw" / "format1.raw", d.file(to));
+        };
+    };
     auto text = [](const char* name, const char* content) {
         return [=](const TempDir& d) { writeText(d.file(name), content); };
     };
@@ -161,6 +166,24 @@ std::vector<Row> rows()
         {"without --force an existing TXT keeps the 2CL too", text("BT86.TXT", "old"), "BT86.raw", 0,
          "BT86.raw: kept existing BT86.TXT (use --force to replace)\n"
          "1 file: 0 converted, 1 skipped (output exists), 0 failed\n"},
+        {"without --force an existing range file keeps the whole file",
+         [=](const TempDir& d) {
+             format1("F.raw")(d);
+             writeText(d.file("F_3.2CL"), "old");
+         },
+         "F.raw", 0,
+         "F.raw: kept existing F_3.2CL (use --force to replace)\n"
+         "1 file: 0 converted, 1 skipped (output exists), 0 failed\n"},
+        {"a range file that another input writes too",
+         [=](const TempDir& d) {
+             format1("F.raw")(d);
+             copy("BT86.raw", "F_2.raw")(d);
+         },
+         "--force F.raw F_2.raw",
+         1,
+         "F.raw: 3 ranges; F.TXT holds range 1, ranges 2 and 3 are in F_2.TXT, F_3.TXT\n"
+         "F_2.raw: F_2.TXT is also written by F.raw; nothing written\n2 files: 1 converted, 1 failed\n",
+         {"F.TXT", "F.2CL", "F_2.TXT", "F_2.2CL", "F_3.TXT", "F_3.2CL"}},
         {"--force replaces both and keeps the permission bits",
          [](const TempDir& d) {
              writeText(d.file("LAB6.RAW"), "old");

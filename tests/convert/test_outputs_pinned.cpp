@@ -307,7 +307,7 @@ TEST(PinnedOutputs, RawConversions)
         {"real RAW1 file Cu3Au-1", "raw/Cu3Au-1.raw", 0, 0, 0, nullptr,
          "70778fa76481ad98fc8bfa98f91bc7282fa0243c0f504df44cf5e4c98cec4d15"},
         {"real RAW1 file with three ranges", "raw/format1.raw", 0, 0, 0, nullptr,
-         "108fa8422f31c48d4f09002e7cffbbe97d97bdcc72c1a342e367859decb4eb72"},
+         "9565f674388fe1a62c18f94b23d443ef72f8774dc0e3a7979567c32504f81b80"},
         {"real RAW4 file, 8 bytes per step", "raw4/TwoTheta_scan_scrambled.raw", 0, 0, 0, nullptr,
          "34d6f7a0032dddc291fd6975dee7d7d7692a99e17fa2adec1eea88707453503f"},
         {"every entry of Data", nullptr, kDataCapacity, 0.0f, 0.005f,

@@ -1,11 +1,13 @@
 // The two conversion commands driven through a recording user interface.
 #include "fixtures.h"
+#include "fmt_raw/raw_images.h"
 #include "testutil.h"
 #include "ulit_dat/errors.h"
 #include "ulit_dat/numtext.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -291,6 +293,79 @@ TEST(RawCommand, NoToTheTxtFileStillWritesTheTwoColumnFile)
     EXPECT_EQ(f.ui.asked, std::vector<std::string>{f.dir.file("S.TXT")});
     EXPECT_EQ(readText(f.dir.file("S.TXT")), "old txt");
     EXPECT_NE(readText(f.dir.file("S.2CL")), "old 2cl");
+}
+
+// format1.raw holds three ranges: F.TXT/F.2CL hold the first, F_2 and F_3 the others, each with
+// its exports, all as the plan lists them; every range agrees with xyconv's block of it.
+TEST(RawCommand, EveryRangeHasItsOwnFilesAndExports)
+{
+    Fixture f;
+    const std::string raw = f.dir.file("F.raw");
+    fs::copy_file(std::string(RAWDAT_TESTDATA) + "/raw/format1.raw", raw);
+    ConversionOptions options;
+    options.also = {XyFormat::Xy, XyFormat::Xye, XyFormat::Csv};
+    TConversion conv(f.state, f.lit, f.ui, options);
+    f.ui.nextFile = raw;
+    ASSERT_TRUE(conv.runRaw()) << f.ui.errors.at(0);
+
+    EXPECT_EQ(f.ui.memo.size(), 4u);
+    EXPECT_EQ(f.ui.memo.back(), "3 ranges; F.TXT holds range 1, ranges 2 and 3 are in F_2.TXT, F_3.TXT");
+    EXPECT_EQ(f.ui.plotY.size(), 101u); // the plot shows the main range
+    std::vector<std::string> planned;
+    for (const PlannedOutput& o : plannedOutputs(FileKind::Raw, raw, options))
+        planned.push_back(fs::path(o.path).filename().string());
+    EXPECT_EQ(planned, (std::vector<std::string>{"F.TXT", "F.2CL", "F.xy", "F.xye", "F.csv", "F_2.TXT",
+                                                 "F_2.2CL", "F_2.xy", "F_2.xye", "F_2.csv", "F_3.TXT",
+                                                 "F_3.2CL", "F_3.xy", "F_3.xye", "F_3.csv"}));
+    planned.push_back("F.raw");
+    std::sort(planned.begin(), planned.end());
+    EXPECT_EQ(listFolder(f.dir.path()), planned);
+    EXPECT_EQ(readText(f.dir.file("F.xy")), xyFileText(f.state.LastPattern, XyFormat::Xy));
+
+    if (!xyconvInstalled())
+        GTEST_SKIP() << "xyconv (Debian package libxy-bin) is not installed";
+    const auto blocks = runXyconv(raw);
+    ASSERT_TRUE(blocks.has_value());
+    ASSERT_EQ(blocks->size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE("range " + std::to_string(k + 1));
+        const XyBlock& b = (*blocks)[k];
+        const std::string name = f.dir.file(k == 0 ? "F" : "F_" + std::to_string(k + 1));
+        TScanHeader h;
+        TScanParams p;
+        auto data = std::make_unique<TData>();
+        ASSERT_TRUE(f.lit.Lect_TXT(name + ".TXT", h, p, *data));
+        ASSERT_EQ(static_cast<std::size_t>(h.Size), b.y.size());
+        for (std::size_t i = 0; i < b.y.size(); ++i)
+            ASSERT_EQ((*data)[static_cast<int>(i) + 1], b.y[i]) << "TXT, step " << i + 1;
+        const std::string twoColumn = readText(name + ".2CL");
+        ASSERT_EQ(lineCount(twoColumn), static_cast<int>(b.y.size()));
+        for (std::size_t i = 0, at = 0; i < b.y.size(); ++i, at = twoColumn.find("\r\n", at) + 2) {
+            ASSERT_NEAR(std::stod(twoColumn.substr(at, 7)), b.x[i], 5e-4) << "2CL, step " << i + 1;
+            ASSERT_EQ(std::stod(twoColumn.substr(at + 8, 10)), b.y[i]) << "2CL, step " << i + 1;
+        }
+        const auto xy = runXyconv(name + ".xy");
+        ASSERT_TRUE(xy.has_value() && xy->size() == 1u);
+        ASSERT_EQ(xy->front().y, b.y);
+        for (std::size_t i = 0; i < b.x.size(); ++i)
+            ASSERT_NEAR(xy->front().x[i], b.x[i], 1e-5) << "xy, step " << i + 1;
+    }
+}
+
+TEST(TextExports, AlsoWritesThemBesideTheDatOutputs)
+{
+    Fixture f;
+    f.writeCal("C.CAL", lineCalibration(10, 900, 10.0, 0.02));
+    ConversionOptions options;
+    options.also = {XyFormat::Xye, XyFormat::Csv};
+    TConversion conv(f.state, f.lit, f.ui, options);
+    f.ui.nextFile = f.writeDat("S.DAT", datScan(1024, "C"));
+    ASSERT_TRUE(conv.runDat()) << f.ui.errors.at(0);
+    EXPECT_EQ(listFolder(f.dir.path()),
+              (std::vector<std::string>{"C.CAL", "S.2CL", "S.DAT", "S.RAW", "S.csv", "S.xye"}));
+    EXPECT_EQ(f.state.LastPattern.Intensity.size(), static_cast<std::size_t>(f.state.Header.Size));
+    EXPECT_EQ(readText(f.dir.file("S.xye")), xyFileText(f.state.LastPattern, XyFormat::Xye));
+    EXPECT_EQ(readText(f.dir.file("S.csv")), xyFileText(f.state.LastPattern, XyFormat::Csv));
 }
 
 TEST(RawCommand, UnknownVariantIsRefusedAndWritesNothing)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -260,11 +261,26 @@ TEST(LectRaw, EveryRangeInFileOrder)
     q.stepTime = 1.5f;
     q.values = {-3, 4};
     z.start = 40.0;
+    Raw4Range wide = p; // its data runs past the first 4 KB: the count walks the whole file
+    wide.recordSize = 8;
+    wide.values = ramp(600, 1.0f);
     const Row rows[] = {
-        {"RAW2: the last one is the main one", raw2Image({a, b, c}), 2,
-         {{5.0f, 0.02f, 1.0f, a.values, 5.0f}, {30.0f, 0.1f, 2.0f, b.values, 15.0f}, {40.0f, 0.02f, 1.0f, {}, 5.0f}}},
-        {"RAW4: the first one is; records of 4, 12 and 8 bytes", raw4Image({}, {p, q, z}), 0,
-         {{10.0f, 0.02f, 0.5f, p.values, {}}, {20.5f, 0.05f, 1.5f, q.values, {}}, {40.0f, 0.02f, 0.5f, {}, {}}}},
+        {"RAW2: the last one is the main one",
+         raw2Image({a, b, c}),
+         2,
+         {{5.0f, 0.02f, 1.0f, a.values, 5.0f},
+          {30.0f, 0.1f, 2.0f, b.values, 15.0f},
+          {40.0f, 0.02f, 1.0f, {}, 5.0f}}},
+        {"RAW4: the first one is; records of 4, 12 and 8 bytes",
+         raw4Image({}, {p, q, z}),
+         0,
+         {{10.0f, 0.02f, 0.5f, p.values, {}},
+          {20.5f, 0.05f, 1.5f, q.values, {}},
+          {40.0f, 0.02f, 0.5f, {}, {}}}},
+        {"RAW4: ranges beyond the head",
+         raw4Image({}, {wide, q}),
+         0,
+         {{10.0f, 0.02f, 0.5f, wide.values, {}}, {20.5f, 0.05f, 1.5f, q.values, {}}}},
     };
     TempDir dir;
     const std::string path = dir.file("ranges.raw");
@@ -274,6 +290,8 @@ TEST(LectRaw, EveryRangeInFileOrder)
         r.read(path);
         ASSERT_EQ(r.M.Ranges.size(), row.ranges.size()) << row.what;
         EXPECT_EQ(r.M.MainRange, row.main) << row.what;
+        EXPECT_EQ(RawRangeCount(path).Count, row.ranges.size()) << row.what;
+        EXPECT_EQ(RawRangeCount(path).Main, row.main) << row.what;
         for (std::size_t k = 0; k < row.ranges.size(); ++k) {
             const Expected& e = row.ranges[k];
             Records one = r; // the records of the main range, as the converter holds them
@@ -293,6 +311,41 @@ TEST(LectRaw, EveryRangeInFileOrder)
             }
         }
     }
+}
+
+// The count that plans a file's outputs is the count of ranges Lect_RAW reads, for every file of
+// the fuzz corpora it reads; files that declare more ranges than they can hold count as one.
+TEST(LectRaw, RangeCountAgreesWithTheRead)
+{
+    std::size_t read = 0, several = 0;
+    for (const char* corpus : {"raw", "raw4", "convert_raw"}) {
+        for (const auto& e :
+             std::filesystem::directory_iterator(std::string(RAWDAT_SOURCE_DIR) + "/fuzz/corpus/" + corpus)) {
+            const std::string path = e.path().string();
+            Records r;
+            try {
+                r.read(path);
+            } catch (const std::exception&) {
+                continue;
+            }
+            ++read;
+            several += r.M.Ranges.size() > 1;
+            const TRangeCount count = RawRangeCount(path);
+            EXPECT_EQ(count.Count, r.M.Ranges.size()) << path;
+            EXPECT_EQ(count.Main, r.M.MainRange) << path;
+        }
+    }
+    EXPECT_GT(several, 0u);
+    EXPECT_GT(read, several);
+    TempDir dir;
+    Raw1Fields f;
+    f.ranges = 1000000;
+    f.values = {1.0f};
+    writeBytes(dir.file("r1.raw"), raw1Image(f));
+    Raw2Range a;
+    writeBytes(dir.file("r2.raw"), raw2Image({a}, std::int16_t{30000}));
+    for (const char* name : {"r1.raw", "r2.raw", "absent.raw"})
+        EXPECT_EQ(RawRangeCount(dir.file(name)).Count, 1u) << name;
 }
 
 TEST(LectRaw, RangesNotice)
