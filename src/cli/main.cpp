@@ -346,9 +346,10 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
         }
         it.path = absolutePath(it.given);
         std::optional<Bytes> head;
+        std::uint64_t size = 0;
         inputKeys[i].path = fs::path(it.path).lexically_normal().string();
         try {
-            head = fsio::tryReadHead(it.path, kHeadSize, &inputKeys[i].id);
+            head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &inputKeys[i].id, &size);
         } catch (const std::exception& e) {
             it.fail(e.what()); // not a regular file
             continue;
@@ -360,7 +361,10 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
             continue;
         }
         it.kind = kind == ContentKind::Dat ? FileKind::Dat : FileKind::Raw;
-        it.outputs = plannedOutputs(it.kind, it.path, options);
+        // A RAW file's outputs depend on its count of ranges, read from the head already here.
+        it.outputs = it.kind == FileKind::Raw && head
+                         ? plannedOutputs(it.path, options, RawRangeCount(it.path, *head, size))
+                         : plannedOutputs(it.kind, it.path, options);
         if (it.kind == FileKind::Dat && head) {
             const std::string calName = TLitdat::datCalName(*head);
             const std::string key = fs::path(it.path).parent_path().string() + '/' + calibrationBase(calName);

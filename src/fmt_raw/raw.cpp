@@ -627,21 +627,32 @@ TRangeCount RawRangeCount(const std::string& FileName)
 {
     try {
         std::uint64_t size = 0;
-        const std::optional<Bytes> head = fsio::tryReadHead(FileName, 4096, nullptr, &size);
-        if (!head || head->size() < 16)
+        const std::optional<Bytes> head = fsio::tryReadHead(FileName, kRangeCountHead, nullptr, &size);
+        if (head)
+            return RawRangeCount(FileName, *head, size);
+    } catch (const std::exception&) {
+        // Refused by the read, later, with its message.
+    }
+    return {};
+}
+
+TRangeCount RawRangeCount(const std::string& FileName, const Bytes& Head, std::uint64_t FileSize)
+{
+    try {
+        if (Head.size() < 16)
             return {};
-        ByteReader in(*head, FileName);
+        ByteReader in(Head, FileName);
         const std::string_view variant = in.chars(4);          // 0
         if (variant == "RAW2") {
             const std::int16_t n = in.i16();                   // 4
-            if (n < 1 || size < kRaw2HeaderSize + std::uint64_t{kRaw2RangeHeaderSize} * static_cast<unsigned>(n))
+            if (n < 1 || FileSize < kRaw2HeaderSize + std::uint64_t{kRaw2RangeHeaderSize} * static_cast<unsigned>(n))
                 return {};
             return {static_cast<std::size_t>(n), static_cast<std::size_t>(n) - 1};
         }
         if (variant == "RAW1") {
             in.seek(12);
             const std::int32_t n = std::max(in.i32(), 1);      // 12
-            if (size < kRaw1RangesStart + std::uint64_t{kRaw1RangeHeaderSize} * static_cast<std::uint64_t>(n))
+            if (FileSize < kRaw1RangesStart + std::uint64_t{kRaw1RangeHeaderSize} * static_cast<std::uint64_t>(n))
                 return {};
             return {static_cast<std::size_t>(n), 0};
         }
@@ -650,9 +661,9 @@ TRangeCount RawRangeCount(const std::string& FileName)
             // them, in the head when it holds every header, else in the whole file.
             std::optional<ParsedRaw> raw;
             try {
-                raw = parseRaw(*head, FileName, size);
+                raw = parseRaw(Head, FileName, FileSize);
             } catch (const InOutError&) {
-                raw = parseRaw(fsio::readFile(FileName, {kRawMaxSize, "RAW"}), FileName, size);
+                raw = parseRaw(fsio::readFile(FileName, {kRawMaxSize, "RAW"}), FileName, FileSize);
             }
             return {raw->Ranges.size(), raw->MainRange};
         }

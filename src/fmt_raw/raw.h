@@ -81,6 +81,10 @@ struct TRangeCount {
     std::size_t Main = 0;
 };
 TRangeCount RawRangeCount(const std::string& FileName);
+// The same from the file's first kRangeCountHead bytes (all of them when it is shorter) and its
+// size, for a caller that has read them already.
+inline constexpr std::size_t kRangeCountHead = 4096;
+TRangeCount RawRangeCount(const std::string& FileName, const Bytes& Head, std::uint64_t FileSize);
 
 // The notice of a file of several ranges, one output name per range in file order:
 // "3 ranges; NAME.TXT holds range 1, ranges 2 and 3 are in NAME_2.TXT, NAME_3.TXT". Empty for
