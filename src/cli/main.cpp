@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <optional>
 #include <signal.h>
@@ -291,30 +292,52 @@ std::string fileName(const std::string& path)
     return fs::path(path).filename().string();
 }
 
-// A file of the batch, compared by absolute path and by identity (device and inode), both taken
-// once.
+// A file of the batch, compared by its directory entry (the identity of its folder, symbolic links
+// followed, and its name, without letter case where the folder ignores it) and, when it exists, by
+// its own identity (device and inode), both taken once.
 struct FileKey {
-    std::string path;
+    std::string entry;
     std::optional<fsio::FileId> id;
 };
 
-FileKey keyOf(const std::string& path)
-{
-    return {fs::path(path).lexically_normal().string(), fsio::fileId(path)};
-}
+// The keys of the files of a batch; each folder is looked at once.
+class FileKeys {
+public:
+    FileKey of(const std::string& path, std::optional<fsio::FileId> id)
+    {
+        const fs::path p = fs::path(path).lexically_normal();
+        const std::string folder = p.parent_path().string();
+        auto it = folders_.find(folder);
+        if (it == folders_.end())
+            it = folders_.emplace(folder, fsio::folderInfo(folder)).first;
+        const auto& info = it->second;
+        if (!info) // no such folder: nothing can be written there, the path alone tells
+            return {p.string(), id};
+        std::string name = p.filename().string();
+        if (info->ignoresCase)
+            for (char& c : name)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c + 32);
+        return {std::to_string(info->id.device) + ':' + std::to_string(info->id.inode) + '/' + name, id};
+    }
+    FileKey of(const std::string& path) { return of(path, fsio::fileId(path)); }
+
+private:
+    std::unordered_map<std::string, std::optional<fsio::FolderInfo>> folders_;
+};
 
 // Files of the batch, each with the item it belongs to (the first when several).
 class FileIndex {
 public:
     void add(const FileKey& key, std::size_t item)
     {
-        paths_.emplace(key.path, item);
+        entries_.emplace(key.entry, item);
         if (key.id)
             ids_.emplace(*key.id, item);
     }
     std::optional<std::size_t> find(const FileKey& key) const
     {
-        if (const auto it = paths_.find(key.path); it != paths_.end())
+        if (const auto it = entries_.find(key.entry); it != entries_.end())
             return it->second;
         if (key.id)
             if (const auto it = ids_.find(*key.id); it != ids_.end())
@@ -323,7 +346,7 @@ public:
     }
 
 private:
-    std::map<std::string, std::size_t> paths_;
+    std::unordered_map<std::string, std::size_t> entries_;
     std::map<fsio::FileId, std::size_t> ids_;
 };
 
@@ -333,6 +356,7 @@ private:
 // an output exists.
 void plan(std::vector<Item>& items, bool force, const ConversionOptions& options)
 {
+    FileKeys keys;
     FileIndex inputs, calibrations, outputsOf;
     std::map<std::string, std::pair<std::string, FileKey>> calibrationOf; // folder/base -> file found
     std::vector<FileKey> inputKeys(items.size());
@@ -347,13 +371,14 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
         it.path = absolutePath(it.given);
         std::optional<Bytes> head;
         std::uint64_t size = 0;
-        inputKeys[i].path = fs::path(it.path).lexically_normal().string();
+        std::optional<fsio::FileId> id;
         try {
-            head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &inputKeys[i].id, &size);
+            head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &id, &size);
         } catch (const std::exception& e) {
             it.fail(e.what()); // not a regular file
             continue;
         }
+        inputKeys[i] = keys.of(it.path, id);
         inputs.add(inputKeys[i], i);
         const ContentKind kind = kindOf(it.path, head);
         if (kind != ContentKind::Dat && kind != ContentKind::Raw) {
@@ -371,18 +396,20 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
             auto found = calibrationOf.find(key);
             if (found == calibrationOf.end()) {
                 const std::string cal = calibrationOfDat(it.path, calName, options);
-                found = calibrationOf.emplace(key, std::pair{cal, keyOf(cal)}).first;
+                found = calibrationOf.emplace(key, std::pair{cal, keys.of(cal)}).first;
             }
             it.calibration = found->second.first;
             calibrations.add(found->second.second, i);
         }
         for (const PlannedOutput& o : it.outputs) {
-            outputKeys[i].push_back(keyOf(o.path));
+            outputKeys[i].push_back(keys.of(o.path));
             outputsOf.add(outputKeys[i].back(), i);
         }
     }
 
-    FileIndex claimed; // outputs of the files that will run
+    // The files that pass these checks claim their outputs; two that claim one file are both
+    // refused, whatever the order of the command line.
+    std::vector<std::size_t> running;
     for (std::size_t i = 0; i < items.size(); ++i) {
         Item& it = items[i];
         if (it.state != Item::State::Run)
@@ -402,29 +429,34 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
             it.fail("it is an output of " + items[*k].given + " in this batch; nothing written");
             continue;
         }
-        for (std::size_t o = 0; o < outs.size() && it.state == Item::State::Run; ++o)
-            if (const auto k = claimed.find(outs[o]))
-                it.fail(fileName(it.outputs[o].path) + " is also written by " + items[*k].given +
-                        "; nothing written");
-        if (it.state != Item::State::Run)
-            continue;
-        if (!force) {
-            for (const PlannedOutput& o : it.outputs) {
-                std::error_code ec;
-                if (fs::exists(fs::symlink_status(o.path, ec))) {
-                    it.state = Item::State::Skipped;
-                    it.lines.push_back(
-                        userLine(it.given, it.path,
-                                 "kept existing " + fileName(o.path) + " (use --force to replace)"));
-                    it.finished = true;
-                    break;
-                }
-            }
-            if (it.state != Item::State::Run)
-                continue;
+        running.push_back(i);
+    }
+    std::unordered_map<std::string, std::vector<std::size_t>> claims; // entry -> files writing it
+    for (const std::size_t i : running)
+        for (const FileKey& k : outputKeys[i]) {
+            auto& who = claims[k.entry];
+            if (who.empty() || who.back() != i)
+                who.push_back(i);
         }
-        for (const FileKey& k : outs)
-            claimed.add(k, i);
+    for (const std::size_t i : running) {
+        Item& it = items[i];
+        for (std::size_t o = 0; o < outputKeys[i].size() && it.state == Item::State::Run; ++o) {
+            const auto& who = claims[outputKeys[i][o].entry];
+            if (who.size() > 1)
+                it.fail(fileName(it.outputs[o].path) + " is also written by " +
+                        items[who[0] == i ? who[1] : who[0]].given + "; nothing written");
+        }
+        // Without --force a file is done once its first output is there: that one is put in
+        // place last, so a run killed meanwhile never leaves it without the others. The others
+        // are checked as they are put in place.
+        std::error_code ec;
+        if (it.state == Item::State::Run && !force &&
+            fs::exists(fs::symlink_status(it.outputs[0].path, ec))) {
+            it.state = Item::State::Skipped;
+            it.lines.push_back(userLine(it.given, it.path,
+                                        "kept existing " + fileName(it.outputs[0].path) + " (use --force to replace)"));
+            it.finished = true;
+        }
     }
 }
 
@@ -490,6 +522,7 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
     }
     conv.also = o.also;
     conv.dryRun = o.dryRun;
+    conv.noClobber = !o.force;
     return {};
 }
 

@@ -27,10 +27,11 @@ public:
     }
     void reportError(const std::string& message) override { error = message; }
     void notice(const std::string& text) override { notices.push_back(text); }
+    void keptExisting(const std::string& path) override { declined.push_back(path); }
 
     std::vector<std::string> memo;
     std::vector<std::string> notices;  // not in the memo: the converter prints them
-    std::vector<std::string> declined; // files the fixed answer kept
+    std::vector<std::string> declined; // files kept: the fixed answer, or found when placing
     std::string error;
 
 private:

@@ -17,10 +17,12 @@ namespace rawdat {
 
 namespace {
 
-// A dry run's groups write nothing.
-fsio::OutputGroup::Mode groupMode(const ConversionOptions& options)
+// A dry run's groups write nothing; without replacing, a group places only new files.
+fsio::OutputGroup groupFor(const ConversionOptions& options)
 {
-    return options.dryRun ? fsio::OutputGroup::Mode::DryRun : fsio::OutputGroup::Mode::Write;
+    using G = fsio::OutputGroup;
+    return G(options.dryRun ? G::Mode::DryRun : G::Mode::Write,
+             options.noClobber ? G::Placement::NoClobber : G::Placement::Replace);
 }
 
 
@@ -227,7 +229,7 @@ std::string twoColumnBytes(const std::string& file, const TSingleArray& X, const
 
 bool TConversion::ConfirmOverwrite(const std::string& name)
 {
-    if (!fsio::opensForWriting(name))
+    if (options_.noClobber || !fsio::opensForWriting(name))
         return true;
     return ui_.askOverwrite(name);
 }
@@ -236,6 +238,9 @@ bool TConversion::runGuarded(void (TConversion::*command)())
 {
     try {
         (this->*command)();
+        return true;
+    } catch (const fsio::TargetExists& e) {
+        ui_.keptExisting(e.target());
         return true;
     } catch (const std::bad_alloc&) {
         ui_.reportError("Mémoire insuffisante");
@@ -455,7 +460,7 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
         throw Refusal(file, "its wavelength does not fit the 4-byte real of a RAW file; nothing converted");
 
     // Every output built whole, then put in place together.
-    fsio::OutputGroup group(groupMode(options_));
+    fsio::OutputGroup group = groupFor(options_);
     const std::string twoColumn = twoColumnBytes(outputs[1].path, convAngle, convIntensity, points);
     TRangeInfo& range = s_.Raw.RangeInfo;
     range.Start = static_cast<float>(start);
@@ -463,12 +468,12 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     range.Stop = static_cast<float>(stop);
     range.StepTime = static_cast<float>(static_cast<long double>(s_.Params.AcqTime) / size);
     s_.Header.Size = points;
-    group.add(outputs[0].path, rawBytes(s_.Raw, outputs[0].path, s_.Header, data));
     group.add(outputs[1].path, twoColumn);
     XyPattern pattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
     for (const PlannedOutput& o : outputs)
         if (const auto format = exportFormat(o.kind))
             group.add(o.path, xyFileText(pattern, *format));
+    group.add(outputs[0].path, rawBytes(s_.Raw, outputs[0].path, s_.Header, data)); // last: "converted"
     group.commit();
     s_.LastPattern = std::move(pattern);
     ui_.setLabel(LabelId::Raw, s_.RawFileName);
@@ -520,9 +525,10 @@ void TConversion::plotAndExportRaw()
     checkOutputs(outputs, s_.RawFileName, {});
     // The one question covers the text file of every range.
     const bool text = ConfirmOverwrite(outputs[0].path);
-    fsio::OutputGroup group(groupMode(options_));
+    fsio::OutputGroup group = groupFor(options_);
+    std::string mainText; // NAME.TXT, put in place last: its presence means "converted"
     XyPattern pattern = addRangeOutputs(group, outputs, raw.MainRange, s_.Header, s_.Params, raw.RangeInfo,
-                                        *s_.Data, x, y, text);
+                                        *s_.Data, x, y, text, &mainText);
     if (ranges > 1) {
         // Every other range from copies of the main records, so the window keeps the main one.
         struct OtherRange {
@@ -545,6 +551,8 @@ void TConversion::plotAndExportRaw()
                             other->X, other->Y, text);
         }
     }
+    if (text)
+        group.add(outputs[0].path, mainText);
     group.commit();
     s_.LastPattern = std::move(pattern);
     if (ranges > 1) {
@@ -559,7 +567,7 @@ void TConversion::plotAndExportRaw()
 XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
                                        std::size_t r, const TScanHeader& header, const TScanParams& params,
                                        const TRangeInfo& range, const TData& data, const TSingleArray& x,
-                                       const TSingleArray& y, bool text)
+                                       const TSingleArray& y, bool text, std::string* textBytes)
 {
     const int size = header.Size;
     XyPattern pattern = xyPattern(s_.RawFileName, header, header.Comment2.view(), range, y, size);
@@ -575,7 +583,11 @@ XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, const std::vect
             const double start = range.Start;
             const double step = range.Step;
             const double stop = (size - 1) * step + start;
-            group.add(o.path, lit_.txtBytes(o.path, header, params, *work, start, step, stop));
+            std::string bytes = lit_.txtBytes(o.path, header, params, *work, start, step, stop);
+            if (textBytes)
+                *textBytes = std::move(bytes);
+            else
+                group.add(o.path, bytes);
         } else if (o.kind == OutputKind::TwoColumn) {
             group.add(o.path, twoColumnBytes(o.path, x, y, size));
         } else if (const auto format = exportFormat(o.kind)) {

@@ -42,6 +42,9 @@ struct ConversionOptions {
     std::string calibration;
     std::vector<XyFormat> also; // text exports written beside the usual outputs
     bool dryRun = false;        // convert in memory, write nothing
+    // Never replace a file, however late it appeared: nobody is asked, an output that exists
+    // keeps every output of the file unwritten (ConversionUi::keptExisting).
+    bool noClobber = false;
 };
 
 // One file a conversion writes. The outputs of one conversion replace their files together.
@@ -55,7 +58,7 @@ struct PlannedOutput {
 // DAT file gives NAME.RAW and NAME.2CL, a RAW file NAME.TXT and NAME.2CL of its main range, then
 // NAME_k.TXT and NAME_k.2CL of each other range k (numbered from 1 in file order); each
 // two-column file is followed by the exports of options.also. The first is the one the window
-// asks about. Decided from the name and, for a RAW file, its count of ranges (RawRangeCount).
+// asks about, and the one whose presence means the file was converted: it is put in place last. Decided from the name and, for a RAW file, its count of ranges (RawRangeCount).
 std::vector<PlannedOutput> plannedOutputs(FileKind kind, const std::string& input,
                                           const ConversionOptions& options = {});
 // The same for a RAW file whose ranges are known.
@@ -89,6 +92,9 @@ public:
     // A sentence about a conversion that succeeded (which files hold the ranges of a RAW file):
     // one more memo line unless the front end shows it otherwise.
     virtual void notice(const std::string& text) { appendMemo(text); }
+    // Without replacing, `path` was found to exist when the outputs were put in place: nothing of
+    // the file was written.
+    virtual void keptExisting(const std::string& path) { notice("kept existing " + path); }
 };
 
 // The state of the running program, zero or empty at start.
@@ -141,10 +147,11 @@ private:
     void plotAndExportRaw();
     // Adds the outputs of range r of a RAW file, built from its records (x and y: its grid and
     // counts; text: whether its text file is written), to `group`; returns its export pattern.
+    // With `textBytes`, the text file's bytes go there instead of into the group.
     XyPattern addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
                               std::size_t r, const TScanHeader& header, const TScanParams& params,
                               const TRangeInfo& range, const TData& data, const TSingleArray& x,
-                              const TSingleArray& y, bool text);
+                              const TSingleArray& y, bool text, std::string* textBytes = nullptr);
     void allocateData();
     // Refuses, before the user is asked anything and before any byte is written, outputs that
     // would replace the input or its calibration, or that exist and are not regular files.

@@ -12,11 +12,17 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <utility>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -156,10 +162,18 @@ std::string temporaryName(const std::string& target)
     return (folder / (name + suffix)).string();
 }
 
+// What a replaced file passes on to the file that replaces it.
+struct Previous {
+    int mode = -1; // permission bits; -1: there is no such file
+    uid_t owner = 0;
+    gid_t group = 0;
+};
+
 // A fresh temporary beside `target`, created exclusively (another name is tried when one exists:
 // a temporary left by a killed run, or another converter's), registered, with the permission
-// bits `mode` (or the default ones when negative), and opened for writing.
-std::FILE* createTemporary(const std::string& target, int mode, std::string& temp)
+// bits, owner and group of `previous` (the default ones when there is none; the owner only as
+// far as the process may give it), and opened for writing.
+std::FILE* createTemporary(const std::string& target, const Previous& previous, std::string& temp)
 {
     if (injectedFault())
         fail(errno, target);
@@ -175,8 +189,12 @@ std::FILE* createTemporary(const std::string& target, int mode, std::string& tem
             fail(e, target);
         }
         registerTemporary(temp);
-        if (mode >= 0)
-            (void)::fchmod(fd, static_cast<mode_t>(mode));
+        if (previous.mode >= 0) {
+            // A file replaced by root keeps its owner; chown before chmod, which it may clear.
+            if (previous.owner != ::geteuid() || previous.group != ::getegid())
+                (void)::fchown(fd, previous.owner, previous.group);
+            (void)::fchmod(fd, static_cast<mode_t>(previous.mode));
+        }
         std::FILE* f = ::fdopen(fd, "wb");
         if (!f) {
             const int e = errno;
@@ -209,6 +227,11 @@ void fillTemporary(std::FILE* f, std::string& temp, std::string_view bytes, cons
     errno = 0;
     if (injectedFault() || std::fflush(f) != 0)
         discard(errno ? errno : EIO);
+    // On the disk before it is renamed into place: after a power loss a target holds its old
+    // bytes or its new ones, never an empty or partial file. (File systems that cannot sync say
+    // EINVAL.)
+    if (::fdatasync(::fileno(f)) != 0 && errno != EINVAL && errno != EROFS)
+        discard(errno);
     const bool closeFault = injectedFault();
     errno = 0;
     if (std::fclose(f) != 0 || closeFault) {
@@ -244,7 +267,8 @@ std::string keepAside(const std::string& target)
     if (::stat(target.c_str(), &st) != 0)
         fail(errno, target);
     const Bytes bytes = readFile(target, SizeLimit{static_cast<std::uint64_t>(st.st_size), "previous"});
-    std::FILE* f = createTemporary(target, static_cast<int>(st.st_mode & 07777), backup);
+    std::FILE* f = createTemporary(target, Previous{static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid},
+                                   backup);
     fillTemporary(f, backup, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                   target);
     return backup;
@@ -352,26 +376,28 @@ std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::op
 
 namespace {
 
-// The permission bits of an existing target (-1 when there is none); refuses a target that is
-// not a regular file or is marked read-only.
-int checkedMode(const std::string& target)
+// What an existing target passes on (mode -1 when there is none); refuses a target that is not
+// a regular file or is marked read-only.
+Previous checkedPrevious(const std::string& target, bool replacing = true)
 {
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0)
-        return -1;
+        return {};
     if (!S_ISREG(st.st_mode))
         throw Refusal(target, std::string("exists as ") + nonRegularKind(st.st_mode) +
                                   ", not a regular file; left as it is");
+    if (!replacing)
+        return {}; // never replaced: its commit decides
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         fail(EACCES, target);
-    return static_cast<int>(st.st_mode & 07777);
+    return {static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid};
 }
 
 } // namespace
 
 bool checkReplaceable(const std::string& target)
 {
-    return checkedMode(target) >= 0;
+    return checkedPrevious(target).mode >= 0;
 }
 
 std::optional<FileId> fileId(const std::string& path)
@@ -391,15 +417,94 @@ bool sameFile(const std::string& a, const std::string& b)
     return ia && ia == fileId(b);
 }
 
+namespace {
+
+std::mutex gCaseMutex;
+std::set<FileId>& foldersTreatedAsIgnoringCase()
+{
+    static std::set<FileId> ids;
+    return ids;
+}
+
+// Whether the folder open as `fd` ignores letter case: by its file system, by the case-folding
+// flag some file systems set per folder, or else by asking for an entry of its under the other
+// case of its letters.
+bool ignoresCase(int fd, const std::string& folder, const FileId& id)
+{
+    {
+        std::lock_guard lock(gCaseMutex);
+        if (foldersTreatedAsIgnoringCase().count(id))
+            return true;
+    }
+    struct statfs sf {};
+    if (::fstatfs(fd, &sf) == 0) {
+        switch (static_cast<std::uint32_t>(sf.f_type)) {
+        case 0x4d44u:     // FAT
+        case 0x2011BAB0u: // exFAT
+        case 0xFF534D42u: // CIFS
+        case 0xFE534D42u: // SMB2
+        case 0x517Bu:     // SMB
+        case 0x786F4256u: // VirtualBox shared folder
+            return true;
+        default: break;
+        }
+    }
+#if defined(FS_IOC_GETFLAGS) && defined(FS_CASEFOLD_FL)
+    long flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL))
+        return true;
+#endif
+    std::error_code ec;
+    int looked = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && looked < 8; it.increment(ec), ++looked) {
+        std::string name = it->path().filename().string();
+        bool changed = false;
+        for (char& c : name) {
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 32);
+                changed = true;
+            } else if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c + 32);
+                changed = true;
+            }
+        }
+        if (!changed)
+            continue;
+        struct stat a {}, b {};
+        if (::lstat(it->path().c_str(), &a) != 0)
+            continue;
+        return ::lstat((fs::path(folder) / name).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<FolderInfo> folderInfo(const std::string& folder)
+{
+    const std::string f = folder.empty() ? std::string(".") : folder;
+    const int fd = ::open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<FolderInfo> info;
+    if (::fstat(fd, &st) == 0) {
+        info = FolderInfo{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}, false};
+        info->ignoresCase = ignoresCase(fd, f, info->id);
+    }
+    ::close(fd);
+    return info;
+}
+
 // Checks `target` and creates its temporary: a replaced file's permission bits go to the
 // temporary.
 OutputGroup::Member& OutputGroup::prepare(const std::string& target)
 {
-    const int mode = checkedMode(target);
+    const Previous previous = checkedPrevious(target, !noClobber_);
     Member m;
     m.target = target;
     if (!dryRun_)
-        m.file = createTemporary(target, mode, m.temp);
+        m.file = createTemporary(target, previous, m.temp);
     members_.push_back(std::move(m));
     return members_.back();
 }
@@ -407,8 +512,18 @@ OutputGroup::Member& OutputGroup::prepare(const std::string& target)
 void OutputGroup::add(const std::string& target, std::string_view bytes)
 {
     Member& m = prepare(target);
-    if (dryRun_)
+    if (dryRun_) {
+        // What the commit would find: the dry run predicts the real run.
+        if (noClobber_) {
+            const auto old = tryReadFile(target);
+            m.exists = old.has_value() || fileId(target).has_value();
+            m.same = old && old->size() == bytes.size() && std::equal(bytes.begin(), bytes.end(), old->begin(),
+                                                                        [](char a, std::uint8_t b) {
+                                                                            return static_cast<std::uint8_t>(a) == b;
+                                                                        });
+        }
         return;
+    }
     try {
         fillTemporary(std::exchange(m.file, nullptr), m.temp, bytes, target);
     } catch (...) {
@@ -452,6 +567,97 @@ void OutputGroup::rollBack(std::size_t count)
     }
 }
 
+namespace {
+
+// Exclusive locks on the folders of a group's targets, held while it commits: another
+// process's group (a second converter on the same folder) waits, so groups never interleave.
+// Each folder is locked once, in one order; a folder that cannot be opened or locked (a file
+// system without locks) is committed without its lock.
+class FolderLocks {
+public:
+    explicit FolderLocks(const std::vector<std::string>& targets)
+    {
+        std::set<std::string> folders;
+        for (const std::string& t : targets) {
+            const fs::path p(t);
+            folders.insert(p.has_parent_path() ? p.parent_path().string() : std::string("."));
+        }
+        std::set<FileId> locked;
+        for (const std::string& folder : folders) {
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            struct stat st {};
+            // Two spellings of one folder: a second lock of it would wait for the first forever.
+            if (::fstat(fd, &st) != 0 ||
+                !locked.insert(FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)})
+                     .second) {
+                ::close(fd);
+                continue;
+            }
+            int r;
+            while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            if (r != 0) {
+                ::close(fd);
+                continue;
+            }
+            fds_.push_back(fd);
+        }
+    }
+    ~FolderLocks()
+    {
+        for (int fd : fds_)
+            ::close(fd); // releases the lock
+    }
+    FolderLocks(const FolderLocks&) = delete;
+    FolderLocks& operator=(const FolderLocks&) = delete;
+
+private:
+    std::vector<int> fds_;
+};
+
+// Puts `temp` in place as `target` only if no file has that name, atomically: false when one
+// has. Where the file system cannot rename without replacing, a hard link does the same; where it
+// has no hard links either, the check and the rename are only as safe as the folder lock.
+bool placeNew(const std::string& temp, const std::string& target)
+{
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        fail(errno, target);
+    if (::link(temp.c_str(), target.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+        fail(errno, target);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0)
+        return false;
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+        fail(errno, target);
+    return true;
+}
+
+// Whether two files hold the same bytes (false when either cannot be read).
+bool sameBytes(const std::string& a, const std::string& b)
+{
+    try {
+        const auto x = tryReadFile(a);
+        const auto y = x ? tryReadFile(b) : std::nullopt;
+        return x && y && *x == *y;
+    } catch (const RawdatError&) {
+        return false;
+    }
+}
+
+} // namespace
+
 void OutputGroup::commit()
 {
     if (done_)
@@ -459,19 +665,43 @@ void OutputGroup::commit()
     if (gCommitsStopped)
         throw Interrupted();
     done_ = true;
-    if (dryRun_)
+    if (dryRun_) {
+        for (std::size_t i = 0; i < members_.size(); ++i)
+            if (members_[i].exists && (i + 1 == members_.size() || !members_[i].same))
+                throw TargetExists(members_[i].target);
         return;
+    }
+    std::vector<std::string> targets;
+    targets.reserve(members_.size());
+    for (const Member& m : members_)
+        targets.push_back(m.target);
+    const FolderLocks locks(targets);
     for (std::size_t i = 0; i < members_.size(); ++i) {
         Member& m = members_[i];
+        const bool last = i + 1 == members_.size();
         try {
-            // Every target but the last may have to be restored when a later rename fails.
-            struct stat st {};
-            if (i + 1 < members_.size() && ::lstat(m.target.c_str(), &st) == 0)
-                m.backup = keepAside(m.target);
-            if (injectedFault())
-                fail(errno, m.target);
-            if (::rename(m.temp.c_str(), m.target.c_str()) != 0)
-                fail(errno ? errno : EIO, m.target);
+            if (noClobber_) {
+                if (injectedFault())
+                    fail(errno, m.target);
+                if (!placeNew(m.temp, m.target)) {
+                    // Put there by an earlier run of the same conversion, killed before it ended.
+                    if (!last && sameBytes(m.temp, m.target)) {
+                        removeTemporary(m.temp);
+                        m.temp.clear();
+                        continue;
+                    }
+                    throw TargetExists(m.target);
+                }
+            } else {
+                // Every target but the last may have to be restored when a later rename fails.
+                struct stat st {};
+                if (!last && ::lstat(m.target.c_str(), &st) == 0)
+                    m.backup = keepAside(m.target);
+                if (injectedFault())
+                    fail(errno, m.target);
+                if (::rename(m.temp.c_str(), m.target.c_str()) != 0)
+                    fail(errno ? errno : EIO, m.target);
+            }
         } catch (...) {
             rollBack(i);
             throw; // the destructor removes the temporaries and the backups
@@ -591,6 +821,13 @@ void failOperation(int k)
     tOpsCounted = 0;
 }
 int operationsCounted() { return tOpsCounted; }
+void treatAsIgnoringCase(const std::string& folder)
+{
+    const auto id = fileId(folder);
+    std::lock_guard lock(gCaseMutex);
+    if (id)
+        foldersTreatedAsIgnoringCase().insert(*id);
+}
 } // namespace testing
 
 } // namespace rawdat::fsio

@@ -48,15 +48,27 @@ std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::op
 
 // Outputs replaced together. add() refuses at once a target that is not a regular file (a
 // folder, a symbolic link, a device) or is marked read-only, and writes the bytes whole to a
-// fresh temporary ".NAME.rawdat-XXXXXX.tmp" beside the target. commit() renames them over their
-// targets in the order added; a replaced file keeps its permission bits. Destroyed without a
-// commit, the group removes its temporaries and no target has changed.
+// fresh temporary ".NAME.rawdat-XXXXXX.tmp" beside the target, flushed to the disk. commit()
+// renames them over their targets in the order added, holding a lock on each target's folder so
+// that the groups of two processes never interleave; a replaced file keeps its permission bits
+// (and, when the process may, its owner and group). Destroyed without a commit, the group
+// removes its temporaries and no target has changed. A caller adds last the output whose
+// presence means "converted", so that a killed run never leaves it without the others.
 class OutputGroup {
 public:
     // DryRun: add() checks each target as it would and writes nothing; commit() puts nothing in
     // place. The converter's dry run goes through every step of a conversion this way.
     enum class Mode { Write, DryRun };
-    explicit OutputGroup(Mode mode = Mode::Write) : dryRun_(mode == Mode::DryRun) {}
+    // NoClobber: commit() never replaces a file. Each target is placed atomically only if no file
+    // has that name, however late the file appeared; a target that exists with exactly the bytes
+    // of its temporary is left as it is (a run killed after placing some outputs of a group is
+    // completed by the next), except the last member, which must be placed by this group. Any
+    // other existing target undoes the group and raises TargetExists.
+    enum class Placement { Replace, NoClobber };
+    explicit OutputGroup(Mode mode = Mode::Write, Placement placement = Placement::Replace)
+        : dryRun_(mode == Mode::DryRun), noClobber_(placement == Placement::NoClobber)
+    {
+    }
     ~OutputGroup();
     OutputGroup(const OutputGroup&) = delete;
     OutputGroup& operator=(const OutputGroup&) = delete;
@@ -82,14 +94,31 @@ private:
         std::string temp;
         std::string backup; // the previous target, kept aside while the group commits
         std::FILE* file = nullptr;
-        bool replaced = false;
+        bool replaced = false; // placed by this group (to be undone on a later failure)
+        // A dry run without replacing: the target exists, and holds exactly the bytes given.
+        bool exists = false;
+        bool same = false;
     };
     Member& prepare(const std::string& target);
     void rollBack(std::size_t count);
 
     std::vector<Member> members_;
     bool dryRun_ = false;
+    bool noClobber_ = false;
     bool done_ = false;
+};
+
+// Raised by a NoClobber group's commit() when one of its targets exists: nothing was written.
+class TargetExists : public RawdatError {
+public:
+    explicit TargetExists(const std::string& target)
+        : RawdatError(target + " exists; nothing written"), target_(target)
+    {
+    }
+    const std::string& target() const { return target_; }
+
+private:
+    std::string target_;
 };
 
 // Refuses, as OutputGroup::add does, a target that exists and is not a regular file or is marked
@@ -106,6 +135,15 @@ std::optional<FileId> fileId(const std::string& path);
 // The same file: the same absolute path, or the same device and inode.
 bool sameFile(const std::string& a, const std::string& b);
 
+// A folder as the file system knows it, whatever path names it (symbolic links followed): its
+// identity, and whether it ignores letter case in names (FAT, exFAT, SMB shares, case-folding
+// folders of ext4). nullopt when it does not exist.
+struct FolderInfo {
+    FileId id;
+    bool ignoresCase = false;
+};
+std::optional<FolderInfo> folderInfo(const std::string& folder);
+
 // Replaces (or creates) `path` with `bytes`: a group of one.
 void writeFileAtomic(const std::string& path, std::string_view bytes);
 inline void writeFileAtomic(const std::string& path, const Bytes& bytes)
@@ -118,7 +156,11 @@ inline void writeFileAtomic(const std::string& path, const Bytes& bytes)
 // target's folder; commit() puts the group in place.
 class PendingFile {
 public:
-    explicit PendingFile(const std::string& target) : target_(target), temp_(group_.addEmpty(target)) {}
+    explicit PendingFile(const std::string& target,
+                         OutputGroup::Placement placement = OutputGroup::Placement::Replace)
+        : group_(OutputGroup::Mode::Write, placement), target_(target), temp_(group_.addEmpty(target))
+    {
+    }
     const std::string& path() const { return temp_; }
     // Other outputs that are put in place with this one.
     OutputGroup& group() { return group_; }
@@ -174,6 +216,8 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
 namespace testing {
 void failOperation(int k);
 int operationsCounted();
+// From now on folderInfo() says that `folder` ignores letter case, as a FAT stick's would.
+void treatAsIgnoringCase(const std::string& folder);
 } // namespace testing
 
 } // namespace rawdat::fsio
