@@ -454,27 +454,44 @@ bool ignoresCase(int fd, const std::string& folder, const FileId& id)
     if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL))
         return true;
 #endif
-    std::error_code ec;
-    int looked = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && looked < 8; it.increment(ec), ++looked) {
-        std::string name = it->path().filename().string();
+    // Else ask: the first entry with a letter, spelled with its letters' case swapped. A FUSE file
+    // system may give the two spellings different inode numbers, so the answer is "the other
+    // spelling is found, and it is no entry of its own".
+    auto swapped = [](std::string name) {
         bool changed = false;
         for (char& c : name) {
-            if (c >= 'a' && c <= 'z') {
-                c = static_cast<char>(c - 32);
-                changed = true;
-            } else if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c + 32);
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+                c = static_cast<char>(c ^ 0x20);
                 changed = true;
             }
         }
-        if (!changed)
-            continue;
+        return changed ? name : std::string();
+    };
+    auto answers = [&](const fs::path& dir, const std::string& name) {
+        const std::string other = swapped(name);
         struct stat a {}, b {};
-        if (::lstat(it->path().c_str(), &a) != 0)
-            continue;
-        return ::lstat((fs::path(folder) / name).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-    }
+        if (other.empty() || ::lstat((dir / name).c_str(), &a) != 0 || ::lstat((dir / other).c_str(), &b) != 0)
+            return std::optional<bool>(other.empty() ? std::nullopt : std::optional<bool>(false));
+        if (a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+            return std::optional<bool>(true);
+        std::error_code ec;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().filename() == other)
+                return std::optional<bool>(false);
+        return std::optional<bool>(true);
+    };
+    std::error_code ec;
+    int looked = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && looked < 8; it.increment(ec), ++looked)
+        if (const auto a = answers(folder, it->path().filename().string()))
+            return *a;
+    // An empty folder: its own name in its parent, when both lie on one file system.
+    const fs::path self = fs::absolute(folder, ec).lexically_normal();
+    struct stat parent {};
+    if (!ec && self.has_parent_path() && self != self.root_path() &&
+        ::stat(self.parent_path().c_str(), &parent) == 0 && static_cast<std::uint64_t>(parent.st_dev) == id.device)
+        if (const auto a = answers(self.parent_path(), self.filename().string()))
+            return *a;
     return false;
 }
 

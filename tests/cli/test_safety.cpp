@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <random>
 #include <set>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -80,6 +82,47 @@ void breakCalibration(const std::string& path)
         std::memcpy(b.data() + 108 + 8 * (r - 1) + 2 * (r / 16), &huge, 8);
     }
     writeBytes(path, b);
+}
+
+// `n` copies of LAB6.DAT, S000.DAT ..., beside its calibration; their names in order.
+std::string manyFiles(const fs::path& dir, int n)
+{
+    if (!fs::exists(dir / "CPS120.CAL"))
+        fs::copy_file(fs::path(RAWDAT_SAMPLES) / "CPS120.CAL", dir / "CPS120.CAL");
+    std::string names;
+    for (int i = 0; i < n; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "S%03d.DAT", i);
+        fs::copy_file(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", dir / name);
+        names += std::string(" ") + name;
+    }
+    return names;
+}
+
+// " S001.DAT ... S(n-1).DAT", from `from`.
+std::string names(int from, int n)
+{
+    std::string out;
+    char name[16];
+    for (int i = from; i < n; ++i) {
+        std::snprintf(name, sizeof name, " S%03d.DAT", i);
+        out += name;
+    }
+    return out;
+}
+
+// The RAW and 2CL files of S000 ... S(n-1), but those of `except`.
+std::set<std::string> outputsOf(int n, int except)
+{
+    std::set<std::string> out;
+    char name[16];
+    for (int i = 0; i < n; ++i)
+        for (const char* ext : {"RAW", "2CL"})
+            if (i != except) {
+                std::snprintf(name, sizeof name, "S%03d.%s", i, ext);
+                out.insert(name);
+            }
+    return out;
 }
 
 struct Row {
@@ -179,11 +222,9 @@ std::vector<Row> rows()
              format1("F.raw")(d);
              copy("BT86.raw", "F_2.raw")(d);
          },
-         "--force F.raw F_2.raw",
-         1,
-         "F.raw: 3 ranges; F.TXT holds range 1, ranges 2 and 3 are in F_2.TXT, F_3.TXT\n"
-         "F_2.raw: F_2.TXT is also written by F.raw; nothing written\n2 files: 1 converted, 1 failed\n",
-         {"F.TXT", "F.2CL", "F_2.TXT", "F_2.2CL", "F_3.TXT", "F_3.2CL"}},
+         "--force F.raw F_2.raw", 1,
+         "F.raw: F_2.TXT is also written by F_2.raw; nothing written\n"
+         "F_2.raw: F_2.TXT is also written by F.raw; nothing written\n2 files: 0 converted, 2 failed\n"},
         {"--force replaces both and keeps the permission bits",
          [](const TempDir& d) {
              writeText(d.file("LAB6.RAW"), "old");
@@ -198,12 +239,32 @@ std::vector<Row> rows()
              EXPECT_EQ(fs::status(d.file("LAB6.RAW")).permissions(),
                        fs::perms::owner_read | fs::perms::owner_write);
          }},
-        {"two inputs that write one file",
-         copy("LAB6.DAT", "LAB6.dat"),
-         "--force LAB6.DAT LAB6.dat",
-         1,
-         "LAB6.dat: LAB6.RAW is also written by LAB6.DAT; nothing written\n2 files: 1 converted, 1 failed\n",
-         {"LAB6.RAW", "LAB6.2CL"}},
+        {"two inputs that write one file", copy("LAB6.DAT", "LAB6.dat"), "--force LAB6.DAT LAB6.dat", 1,
+         "LAB6.DAT: LAB6.RAW is also written by LAB6.dat; nothing written\n"
+         "LAB6.dat: LAB6.RAW is also written by LAB6.DAT; nothing written\n2 files: 0 converted, 2 failed\n"},
+        {"two spellings of one folder",
+         [](const TempDir& d) {
+             fs::create_directory(d.file("A"));
+             fs::copy_file(d.file("BT86.raw"), d.file("A/x.raw"));
+             fs::copy_file(d.file("BT86.raw"), d.file("A/x.rw"));
+             fs::create_directory_symlink("A", d.file("L"));
+         },
+         "--force A/x.raw L/x.rw", 1,
+         "A/x.raw: x.TXT is also written by L/x.rw; nothing written\n"
+         "L/x.rw: x.TXT is also written by A/x.raw; nothing written\n2 files: 0 converted, 2 failed\n"},
+        {"an output that appears after the plan is kept, and nothing else of its file is written",
+         [](const TempDir& d) { manyFiles(d.path(), 40); },
+         names(0, 40), 0,
+         "S030.DAT: kept existing S030.RAW (use --force to replace)\n"
+         "40 files: 39 converted, 1 skipped (output exists), 0 failed\n",
+         [] {
+             auto written = outputsOf(40, 30);
+             written.insert("S030.RAW"); // by the other program
+             return written;
+         }(),
+         // Another program writes S030.RAW once the batch is under way.
+         "{ (for i in $(seq 1000); do [ -e S002.RAW ] && break; sleep 0.01; done; echo late >S030.RAW) & } &&",
+         [](const TempDir& d) { EXPECT_EQ(readText(d.file("S030.RAW")), "late\n"); }},
         {"a DAT and a RAW file of one name", copy("BT86.raw", "LAB6.RAW"), "--force LAB6.DAT LAB6.RAW", 1,
          "LAB6.DAT: its output LAB6.RAW would replace an input; nothing written\n"
          "LAB6.RAW: it is an output of LAB6.DAT in this batch; nothing written\n2 files: 0 converted, 2 "
@@ -304,46 +365,69 @@ TEST(Safety, EveryScenarioLeavesEveryOtherFileAsItWas)
 
 namespace {
 
-// `n` copies of LAB6.DAT, S000.DAT ..., beside its calibration; their names in order.
-std::string manyFiles(const TempDir& dir, int n)
-{
-    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "CPS120.CAL", dir.path() / "CPS120.CAL");
-    std::string names;
-    for (int i = 0; i < n; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "S%03d.DAT", i);
-        fs::copy_file(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", dir.path() / name);
-        names += std::string(" ") + name;
-    }
-    return names;
-}
-
-// Every S*.DAT has both outputs whole or neither (when `all`, both); returns how many have both.
-int wholeOutputs(const TempDir& dir, int n, bool all)
+// The outputs of converting `dat` as S000.DAT with `args` (such as "--also xy"), by extension; a
+// RAW file without its first 40 bytes, which name the file.
+using Outputs = std::map<std::string, std::vector<std::uint8_t>>;
+Outputs referenceOutputs(const fs::path& dat, const std::string& args = "")
 {
     TempDir ref;
     fs::copy_file(fs::path(RAWDAT_SAMPLES) / "CPS120.CAL", ref.path() / "CPS120.CAL");
-    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", ref.path() / "S000.DAT");
-    EXPECT_EQ(convertIn(ref.path(), "S000.DAT").status, 0);
-    const auto raw = readBytes(ref.file("S000.RAW"));
-    const auto twoColumn = readBytes(ref.file("S000.2CL"));
-    int both = 0;
+    fs::copy_file(dat, ref.path() / "S000.DAT");
+    EXPECT_EQ(convertIn(ref.path(), args + " S000.DAT").status, 0);
+    Outputs out;
+    for (const auto& [name, bytes] : folderImage(ref.path()))
+        if (name.rfind("S000.", 0) == 0 && name != "S000.DAT")
+            out[name.substr(5)] = bytes;
+    out["RAW"].erase(out["RAW"].begin(), out["RAW"].begin() + 40);
+    return out;
+}
+
+// Every S*.DAT of `dir` has the outputs of one of `refs` (when `all`, every one of them), or only
+// some of them but never its RAW file, which is put in place last: a file that looks converted is.
+// Returns how many have their RAW file.
+int wholeOutputs(const fs::path& dir, int n, const std::vector<Outputs>& refs, bool all, bool killed = false)
+{
+    int done = 0;
     for (int i = 0; i < n; ++i) {
         char base[16];
         std::snprintf(base, sizeof base, "S%03d.", i);
-        const bool hasRaw = fs::exists(dir.file(std::string(base) + "RAW"));
-        const bool has2cl = fs::exists(dir.file(std::string(base) + "2CL"));
-        EXPECT_EQ(hasRaw, has2cl) << base;
-        EXPECT_TRUE(!all || hasRaw) << base;
-        if (!hasRaw || !has2cl)
-            continue;
-        ++both;
-        EXPECT_TRUE(readBytes(dir.file(std::string(base) + "2CL")) == twoColumn) << base;
-        const auto r = readBytes(dir.file(std::string(base) + "RAW"));
-        EXPECT_TRUE(r.size() == raw.size() && std::equal(r.begin() + 40, r.end(), raw.begin() + 40)) << base;
+        Outputs found;
+        for (const auto& [ext, bytes] : refs[0]) {
+            if (!fs::exists(dir / (base + ext)))
+                continue;
+            auto& b = found[ext] = readBytes((dir / (base + ext)).string());
+            // The text exports name their source: compare them as if it were S000.DAT.
+            for (auto at = b.begin(); (at = std::search(at, b.end(), base, base + 5)) != b.end();)
+                at = std::copy_n("S000.", 5, at);
+        }
+        if (found.count("RAW"))
+            found["RAW"].erase(found["RAW"].begin(), found["RAW"].begin() + 40);
+        const bool isDone = found.count("RAW") > 0;
+        done += isDone;
+        EXPECT_TRUE(!all || isDone) << base;
+        EXPECT_TRUE(found.empty() || std::any_of(refs.begin(), refs.end(), [&](const Outputs& r) {
+                        return std::all_of(found.begin(), found.end(),
+                                           [&](const auto& f) { return r.at(f.first) == f.second; }) &&
+                               (!isDone || found.size() == r.size()) && (killed || isDone);
+                    }))
+            << base << ": outputs of no single input, or not all of them";
     }
-    EXPECT_TRUE(temporaries(dir.path()).empty());
-    return both;
+    if (!killed)
+        EXPECT_TRUE(temporaries(dir).empty());
+    return done;
+}
+
+const Outputs& lab6Outputs()
+{
+    static const Outputs out = referenceOutputs(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT");
+    return out;
+}
+
+// How many files the summary line "N files: K converted, ..." counts as converted.
+int convertedIn(const std::string& err)
+{
+    const auto at = err.rfind(" files: ");
+    return at == std::string::npos ? -1 : std::atoi(err.c_str() + at + 8);
 }
 
 } // namespace
@@ -352,7 +436,7 @@ TEST(Safety, ABatchStoppedBySigtermThenRunAgain)
 {
     TempDir dir;
     constexpr int n = 300;
-    const std::string names = manyFiles(dir, n);
+    const std::string names = manyFiles(dir.path(), n);
     const std::string errFile = dir.path().string() + ".err";
     const pid_t pid = start(dir.path(), "--jobs 2" + names, errFile);
     ASSERT_GT(pid, 0);
@@ -362,7 +446,7 @@ TEST(Safety, ABatchStoppedBySigtermThenRunAgain)
     ::kill(pid, SIGTERM);
     const Outcome stopped = finish(pid, errFile);
     EXPECT_EQ(stopped.status, 143) << stopped.err;
-    const int converted = wholeOutputs(dir, n, false);
+    const int converted = wholeOutputs(dir.path(), n, {lab6Outputs()}, false);
     EXPECT_GT(converted, 0);
     EXPECT_LT(converted, n) << "the batch ended before the signal";
     EXPECT_NE(stopped.err.find(" not converted (interrupted by SIGTERM)\n"), std::string::npos)
@@ -372,21 +456,102 @@ TEST(Safety, ABatchStoppedBySigtermThenRunAgain)
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), converted)
         << "one kept-existing line each";
-    EXPECT_EQ(wholeOutputs(dir, n, true), n);
+    EXPECT_EQ(wholeOutputs(dir.path(), n, {lab6Outputs()}, true), n);
 }
 
-TEST(Safety, TwoConvertersAtOnceOnOneFolder)
+TEST(Safety, ABatchKilledAtRandomMomentsThenRunAgain)
 {
     TempDir dir;
+    constexpr int n = 300;
+    const std::string args = "--quiet --also xy,xye,csv" + manyFiles(dir.path(), n);
+    const std::vector<Outputs> refs = {referenceOutputs(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", "--also xy,xye,csv")};
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    const std::string errFile = dir.path().string() + ".err";
+    for (int k = 0; k < 4; ++k) {
+        const pid_t pid = start(dir.path(), (k % 2 ? "--jobs 2 " : "") + args, errFile);
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution(20, 700)(rng)));
+        ::kill(pid, SIGKILL);
+        finish(pid, errFile);
+        wholeOutputs(dir.path(), n, refs, false, true);
+    }
+    EXPECT_EQ(convertIn(dir.path(), args).status, 0);
+    EXPECT_EQ(wholeOutputs(dir.path(), n, refs, true, true), n);
+}
+
+TEST(Safety, ThreeConvertersAtOnceOnOneFolder)
+{
+    // B's copies differ from A's in one count, so that each output tells which input it is of.
+    TempDir b;
+    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", b.file("LAB6.DAT"));
+    auto bytes = readBytes(b.file("LAB6.DAT"));
+    const float count = 54321.0f;
+    std::memcpy(bytes.data() + 1045 + 62 * 130 + 1 + 15 * 4, &count, 4); // channel 2000
+    writeBytes(b.file("LAB6.DAT"), bytes);
+    const std::vector<Outputs> refs = {lab6Outputs(), referenceOutputs(b.file("LAB6.DAT"))};
+    ASSERT_NE(refs[0].at("2CL"), refs[1].at("2CL"));
+
     constexpr int n = 60;
-    const std::string names = manyFiles(dir, n);
-    const std::string err1 = dir.path().string() + ".err1";
-    const std::string err2 = dir.path().string() + ".err2";
-    const pid_t a = start(dir.path(), "--force --quiet" + names, err1);
-    const pid_t b = start(dir.path(), "--force --quiet --jobs 2" + names, err2);
-    const Outcome ra = finish(a, err1);
-    const Outcome rb = finish(b, err2);
-    EXPECT_EQ(ra.status, 0) << ra.err;
-    EXPECT_EQ(rb.status, 0) << rb.err;
-    EXPECT_EQ(wholeOutputs(dir, n, true), n);
+    for (const bool force : {false, true}) {
+        for (const bool outputDir : {false, true}) {
+            SCOPED_TRACE(std::string(force ? "--force" : "") + (outputDir ? " -o out" : ""));
+            TempDir dir;
+            for (const char* sub : {"A", "B", "out"})
+                fs::create_directory(dir.file(sub));
+            manyFiles(dir.file("A"), n);
+            const std::string names = manyFiles(dir.file("B"), n);
+            for (int i = 0; i < n; ++i)
+                fs::copy_file(b.file("LAB6.DAT"), dir.file("B/" + names.substr(1 + 9 * i, 8)),
+                              fs::copy_options::overwrite_existing);
+            // Without -o, three converters of A's files in A; with it, of A's and B's into out.
+            const std::string opts = std::string(force ? "--force " : "") + (outputDir ? "-o ../out" : "");
+            const char* folders[3] = {"A", outputDir ? "B" : "A", "A"};
+            pid_t pids[3];
+            for (int p = 0; p < 3; ++p)
+                pids[p] = start(dir.file(folders[p]), (p == 2 ? "--jobs 2 " : "") + opts + names,
+                                dir.path().string() + ".err" + std::to_string(p));
+            int converted = 0;
+            for (int p = 0; p < 3; ++p) {
+                const Outcome r = finish(pids[p], dir.path().string() + ".err" + std::to_string(p));
+                EXPECT_EQ(r.status, 0) << r.err;
+                converted += convertedIn(r.err);
+            }
+            EXPECT_EQ(wholeOutputs(dir.file(outputDir ? "out" : "A"), n, outputDir ? refs : std::vector<Outputs>{refs[0]}, true), n);
+            if (!force)
+                EXPECT_EQ(converted, n) << "each file converted by one converter";
+        }
+    }
+}
+
+TEST(Safety, TwoNamesOfOneFileOnAFolderThatIgnoresCase)
+{
+    // An exFAT stick, through a loop device and FUSE: root and exfat-fuse are needed.
+    TempDir dir;
+    const std::string image = dir.file("stick.img"), stick = dir.file("stick");
+    fs::create_directory(stick);
+    const std::string mount = "truncate -s 8M '" + image + "' && mkfs.exfat '" + image +
+                              "' >/dev/null 2>&1 && mount.exfat-fuse -o loop '" + image + "' '" + stick +
+                              "' >/dev/null 2>&1 || { L=$(losetup -f --show '" + image +
+                              "' 2>/dev/null) && mount.exfat-fuse \"$L\" '" + stick + "' >/dev/null 2>&1; }";
+    if (std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "no exFAT folder can be mounted here";
+    for (const char* sub : {"A", "B", "stick/out"})
+        fs::create_directories(dir.file(sub));
+    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "CPS120.CAL", dir.file("A/CPS120.CAL"));
+    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "CPS120.CAL", dir.file("B/CPS120.CAL"));
+    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", dir.file("A/scan1.DAT"));
+    fs::copy_file(fs::path(RAWDAT_SAMPLES) / "LAB6.DAT", dir.file("B/SCAN1.DAT"));
+    for (const char* jobs : {"", "--jobs 2 "}) {
+        const Outcome r = convertIn(dir.path(), std::string(jobs) + "--force A/scan1.DAT B/SCAN1.DAT -o stick/out");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "A/scan1.DAT: scan1.RAW is also written by B/SCAN1.DAT; nothing written\n"
+                         "B/SCAN1.DAT: SCAN1.RAW is also written by A/scan1.DAT; nothing written\n"
+                         "2 files: 0 converted, 2 failed\n");
+        EXPECT_TRUE(fs::is_empty(dir.file("stick/out")));
+    }
+    EXPECT_EQ(std::system(("umount '" + stick + "' && { L=$(losetup -j '" + image +
+                           "' | cut -d: -f1); [ -z \"$L\" ] || losetup -d $L; }").c_str()),
+              0);
 }
