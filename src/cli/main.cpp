@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <unordered_map>
+#include <utility>
 #include <mutex>
 #include <optional>
 #include <signal.h>
@@ -278,6 +279,7 @@ struct Item {
     State state = State::Run;
     std::vector<std::string> lines; // for standard error, printed in input order
     bool finished = false;          // its lines may be printed
+    std::optional<Bytes> input;     // the whole file, when the plan has read it whole
 
     void fail(const std::string& message)
     {
@@ -356,6 +358,9 @@ private:
 // an output exists.
 void plan(std::vector<Item>& items, bool force, const ConversionOptions& options)
 {
+    constexpr std::size_t kKeepWholeUpTo = 64 << 10;
+    constexpr std::uint64_t kKeptBudget = 64 << 20;
+    std::uint64_t kept = 0;
     FileKeys keys;
     FileIndex inputs, calibrations, outputsOf;
     std::map<std::string, std::pair<std::string, FileKey>> calibrationOf; // folder/base -> file found
@@ -373,7 +378,14 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
         std::uint64_t size = 0;
         std::optional<fsio::FileId> id;
         try {
-            head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &id, &size);
+            // A small file is read whole, once, for the plan and its conversion, as long as the
+            // files so kept stay within a budget.
+            head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &id, &size,
+                                     kept < kKeptBudget ? kKeepWholeUpTo : 0);
+            if (head && head->size() == size && size > kHeadSize) {
+                kept += size;
+                it.input = head;
+            }
         } catch (const std::exception& e) {
             it.fail(e.what()); // not a regular file
             continue;
@@ -467,6 +479,9 @@ void convertOne(Item& it, bool force, const ConversionOptions& options)
     TLitdat lit;
     HeadlessUi ui(it.path, force);
     TConversion conv(state, lit, ui, options);
+    std::optional<fsio::Preloaded> read;
+    if (it.input)
+        read.emplace(it.path, std::exchange(it.input, std::nullopt).value());
     bool ok = it.kind == FileKind::Dat ? conv.runDat() : conv.runRaw();
     if (ok && it.kind == FileKind::Dat && !ui.memo.empty() && ui.memo.back() == "file not opened") {
         ok = false;
@@ -522,7 +537,8 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
     }
     conv.also = o.also;
     conv.dryRun = o.dryRun;
-    conv.noClobber = !o.force;
+    conv.existing = o.force ? ConversionOptions::Existing::Replace : ConversionOptions::Existing::Keep;
+    conv.planned = true;
     return {};
 }
 

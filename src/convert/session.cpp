@@ -22,7 +22,8 @@ fsio::OutputGroup groupFor(const ConversionOptions& options)
 {
     using G = fsio::OutputGroup;
     return G(options.dryRun ? G::Mode::DryRun : G::Mode::Write,
-             options.noClobber ? G::Placement::NoClobber : G::Placement::Replace);
+             options.existing == ConversionOptions::Existing::Keep ? G::Placement::NoClobber
+                                                                   : G::Placement::Replace);
 }
 
 
@@ -229,7 +230,7 @@ std::string twoColumnBytes(const std::string& file, const TSingleArray& X, const
 
 bool TConversion::ConfirmOverwrite(const std::string& name)
 {
-    if (options_.noClobber || !fsio::opensForWriting(name))
+    if (options_.existing != ConversionOptions::Existing::Ask || !fsio::opensForWriting(name))
         return true;
     return ui_.askOverwrite(name);
 }
@@ -294,6 +295,8 @@ void TConversion::checkOutputs(const std::vector<PlannedOutput>& outputs, const 
                                const std::string& calibration) const
 {
     namespace fs = std::filesystem;
+    if (options_.planned)
+        return;
     for (const PlannedOutput& o : outputs) {
         const std::string name = fs::path(o.path).filename().string();
         // An output that does not exist can be the input only by its name.

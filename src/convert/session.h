@@ -42,9 +42,13 @@ struct ConversionOptions {
     std::string calibration;
     std::vector<XyFormat> also; // text exports written beside the usual outputs
     bool dryRun = false;        // convert in memory, write nothing
-    // Never replace a file, however late it appeared: nobody is asked, an output that exists
-    // keeps every output of the file unwritten (ConversionUi::keptExisting).
-    bool noClobber = false;
+    // What becomes of an output that exists: the user is asked (ConversionUi::askOverwrite); it
+    // is kept however late it appeared, and nothing of the file is written
+    // (ConversionUi::keptExisting); it is replaced without asking.
+    enum class Existing { Ask, Keep, Replace };
+    Existing existing = Existing::Ask;
+    // The batch plan has already refused outputs that would replace an input or a calibration.
+    bool planned = false;
 };
 
 // One file a conversion writes. The outputs of one conversion replace their files together.

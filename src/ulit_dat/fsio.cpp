@@ -172,8 +172,8 @@ struct Previous {
 // A fresh temporary beside `target`, created exclusively (another name is tried when one exists:
 // a temporary left by a killed run, or another converter's), registered, with the permission
 // bits, owner and group of `previous` (the default ones when there is none; the owner only as
-// far as the process may give it), and opened for writing.
-std::FILE* createTemporary(const std::string& target, const Previous& previous, std::string& temp)
+// far as the process may give it); its descriptor, open for writing.
+int createTemporary(const std::string& target, const Previous& previous, std::string& temp)
 {
     if (injectedFault())
         fail(errno, target);
@@ -195,24 +195,24 @@ std::FILE* createTemporary(const std::string& target, const Previous& previous, 
                 (void)::fchown(fd, previous.owner, previous.group);
             (void)::fchmod(fd, static_cast<mode_t>(previous.mode));
         }
-        std::FILE* f = ::fdopen(fd, "wb");
-        if (!f) {
-            const int e = errno;
-            ::close(fd);
-            removeTemporary(temp);
-            temp.clear();
-            fail(e, target);
-        }
-        return f;
+        return fd;
     }
 }
 
-// Writes `bytes` to the open temporary and closes it; on failure removes it and raises the
-// error naming `target`.
-void fillTemporary(std::FILE* f, std::string& temp, std::string_view bytes, const std::string& target)
+// Flushes a written file to the disk, so that after a power loss the name it is renamed to holds
+// its old bytes or its new ones, never an empty or partial file. (File systems that cannot sync
+// say EINVAL.) 0, or the error.
+int syncToDisk(int fd)
+{
+    return ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
+}
+
+// Writes `bytes` to the open temporary, on the disk, and closes it; on failure removes it and
+// raises the error naming `target`.
+void fillTemporary(int fd, std::string& temp, std::string_view bytes, const std::string& target)
 {
     auto discard = [&](int e) {
-        std::fclose(f);
+        ::close(fd);
         removeTemporary(temp);
         temp.clear();
         fail(e, target);
@@ -220,21 +220,23 @@ void fillTemporary(std::FILE* f, std::string& temp, std::string_view bytes, cons
     if (!bytes.empty()) {
         if (injectedFault())
             discard(errno);
-        errno = 0;
-        if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-            discard(errno ? errno : EIO);
-    }
-    errno = 0;
-    if (injectedFault() || std::fflush(f) != 0)
-        discard(errno ? errno : EIO);
-    // On the disk before it is renamed into place: after a power loss a target holds its old
-    // bytes or its new ones, never an empty or partial file. (File systems that cannot sync say
-    // EINVAL.)
-    if (::fdatasync(::fileno(f)) != 0 && errno != EINVAL && errno != EROFS)
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                discard(n < 0 ? errno : EIO);
+            done += static_cast<std::size_t>(n);
+        }
+        if (injectedFault()) // where a buffered write would have been flushed
+            discard(errno);
+        if (const int e = syncToDisk(fd))
+            discard(e);
+    } else if (injectedFault()) {
         discard(errno);
+    }
     const bool closeFault = injectedFault();
-    errno = 0;
-    if (std::fclose(f) != 0 || closeFault) {
+    if (::close(fd) != 0 || closeFault) {
         const int e = closeFault ? ENOSPC : (errno ? errno : EIO);
         removeTemporary(temp);
         temp.clear();
@@ -267,9 +269,9 @@ std::string keepAside(const std::string& target)
     if (::stat(target.c_str(), &st) != 0)
         fail(errno, target);
     const Bytes bytes = readFile(target, SizeLimit{static_cast<std::uint64_t>(st.st_size), "previous"});
-    std::FILE* f = createTemporary(target, Previous{static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid},
+    const int fd = createTemporary(target, Previous{static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid},
                                    backup);
-    fillTemporary(f, backup, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+    fillTemporary(fd, backup, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                   target);
     return backup;
 }
@@ -322,6 +324,8 @@ Bytes readUpTo(int fd, std::uint64_t max, std::uint64_t sizeHint, const std::str
         if (n == 0)
             break;
         out.insert(out.end(), buf, buf + n);
+        if (out.size() == sizeHint && sizeHint < max)
+            break; // the whole file, as its size said: no read more to find its end
     }
     ::close(fd);
     return out;
@@ -335,8 +339,27 @@ std::string tooBig(std::uint64_t size, SizeLimit limit)
 
 } // namespace
 
+namespace {
+thread_local const Preloaded* tPreloaded = nullptr;
+}
+
+Preloaded::Preloaded(std::string path, Bytes bytes) : path_(std::move(path)), bytes_(std::move(bytes)), outer_(tPreloaded)
+{
+    tPreloaded = this;
+}
+
+Preloaded::~Preloaded()
+{
+    tPreloaded = outer_;
+}
+
 std::optional<Bytes> tryReadFile(const std::string& path, SizeLimit limit)
 {
+    if (tPreloaded && tPreloaded->path_ == path) {
+        if (tPreloaded->bytes_.size() > limit.bytes)
+            throw Refusal(path, tooBig(tPreloaded->bytes_.size(), limit));
+        return tPreloaded->bytes_;
+    }
     std::uint64_t size = 0;
     const int fd = openRegular(path, size);
     if (fd < 0)
@@ -361,7 +384,7 @@ Bytes readFile(const std::string& path, SizeLimit limit)
 }
 
 std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::optional<FileId>* id,
-                                 std::uint64_t* fileSize)
+                                 std::uint64_t* fileSize, std::size_t wholeUpTo)
 {
     std::uint64_t size = 0;
     const int fd = openRegular(path, size, id);
@@ -369,7 +392,8 @@ std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::op
         return std::nullopt;
     if (fileSize)
         *fileSize = size;
-    return readUpTo(fd, n, n, path);
+    const std::uint64_t max = size <= wholeUpTo ? std::max<std::uint64_t>(size, n) : n;
+    return readUpTo(fd, max, std::min(size, max), path);
 }
 
 // ---- outputs ----
@@ -517,11 +541,12 @@ std::optional<FolderInfo> folderInfo(const std::string& folder)
 // temporary.
 OutputGroup::Member& OutputGroup::prepare(const std::string& target)
 {
-    const Previous previous = checkedPrevious(target, !noClobber_);
+    // A file is never replaced without replacing: the commit finds what exists.
+    const Previous previous = noClobber_ && !dryRun_ ? Previous{} : checkedPrevious(target, !noClobber_);
     Member m;
     m.target = target;
     if (!dryRun_)
-        m.file = createTemporary(target, previous, m.temp);
+        m.fd = createTemporary(target, previous, m.temp);
     members_.push_back(std::move(m));
     return members_.back();
 }
@@ -542,7 +567,7 @@ void OutputGroup::add(const std::string& target, std::string_view bytes)
         return;
     }
     try {
-        fillTemporary(std::exchange(m.file, nullptr), m.temp, bytes, target);
+        fillTemporary(std::exchange(m.fd, -1), m.temp, bytes, target);
     } catch (...) {
         members_.pop_back();
         throw;
@@ -733,6 +758,17 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
     OutputGroup g;
     g.add(path, bytes);
     g.commit();
+}
+
+void PendingFile::commit()
+{
+    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int e = fd < 0 ? errno : syncToDisk(fd);
+    if (fd >= 0)
+        ::close(fd);
+    if (e)
+        fail(e, target_);
+    group_.commit();
 }
 
 void PendingFile::rethrowNamingTarget(const InOutError& e) const

@@ -41,8 +41,26 @@ Bytes readFile(const std::string& path, SizeLimit limit = kAnyInput);
 struct FileId;
 // The first `n` bytes of a regular file (fewer when it is shorter), under the same rules; `id`
 // and `size`, when given, receive the identity and the size of the file read.
+// The whole file when it is at most `wholeUpTo` bytes.
 std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::optional<FileId>* id = nullptr,
-                                 std::uint64_t* size = nullptr);
+                                 std::uint64_t* size = nullptr, std::size_t wholeUpTo = 0);
+
+// A file read already, which the reads of its path on this thread take instead of reading it
+// again while this object lives: the batch plan reads each small input once, for itself and for
+// its conversion.
+class Preloaded {
+public:
+    Preloaded(std::string path, Bytes bytes);
+    ~Preloaded();
+    Preloaded(const Preloaded&) = delete;
+    Preloaded& operator=(const Preloaded&) = delete;
+
+private:
+    friend std::optional<Bytes> tryReadFile(const std::string&, SizeLimit);
+    std::string path_;
+    Bytes bytes_;
+    const Preloaded* outer_;
+};
 
 // ---- outputs ----
 
@@ -93,7 +111,7 @@ private:
         std::string target;
         std::string temp;
         std::string backup; // the previous target, kept aside while the group commits
-        std::FILE* file = nullptr;
+        int fd = -1; // the temporary, while it is written
         bool replaced = false; // placed by this group (to be undone on a later failure)
         // A dry run without replacing: the target exists, and holds exactly the bytes given.
         bool exists = false;
@@ -175,7 +193,8 @@ public:
             rethrowNamingTarget(e);
         }
     }
-    void commit() { group_.commit(); }
+    // Puts the file, on the disk, in place with the other outputs of its group.
+    void commit();
 
 private:
     [[noreturn]] void rethrowNamingTarget(const InOutError& e) const;
