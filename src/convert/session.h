@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -141,7 +142,7 @@ private:
     void plotAndExportRaw();
     // Adds the outputs of range r of a RAW file, built from its records (x and y: its grid and
     // counts; text: whether its text file is written), to `group`; returns its export pattern.
-    XyPattern addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
+    XyPattern addRangeOutputs(fsio::OutputGroup& group, std::span<const PlannedOutput> outputs,
                               std::size_t r, const TScanHeader& header, const TScanParams& params,
                               const TRangeInfo& range, const TData& data, const TSingleArray& x,
                               const TSingleArray& y, bool text);
