@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -50,7 +51,8 @@ constexpr const char* kUsage =
     "                       a RAW2 file) and NAME_k.TXT, NAME_k.2CL for each other range k\n"
     "                       (numbered from 1 in file order), and says so on standard\n"
     "                       error: \"FILE: 3 ranges; NAME.TXT holds range 1, ranges 2 and 3\n"
-    "                       are in NAME_2.TXT, NAME_3.TXT\".\n"
+    "                       are in NAME_2.TXT, NAME_3.TXT\". A file of more than 256\n"
+    "                       ranges is refused.\n"
     "NAME is FILE with its extension (the part after the last dot of its name) taken off.\n"
     "All outputs of a file are written together or not at all; a failure leaves every file\n"
     "as it was. The whole batch is checked before anything is written: a file whose output\n"
@@ -87,7 +89,8 @@ constexpr const char* kUsage =
     "  export-steps RAWFILE OUTFILE\n"
     "              write the pattern of a RAW file as a step-scan text file (lines end with CR).\n"
     "\n"
-    "Exit status: 0 when no file failed (skipped files are no failure), 1 when any file failed,\n"
+    "Exit status: 0 when no file failed (skipped files are no failure), 1 when any file failed\n"
+    "or what is printed cannot be written (the files being converted are finished whole),\n"
     "2 for a usage error; 130, 143 or 129 when stopped by SIGINT, SIGTERM or SIGHUP: the\n"
     "files being converted are finished whole or not at all, no further file is started,\n"
     "no temporary file is left and the summary is printed.\n"
@@ -105,14 +108,19 @@ void keepFreedMemoryForTheNextFile()
 #endif
 }
 
-// Control characters of a file name or message, escaped: one failure is one line.
-std::string escaped(std::string_view text)
+// Control characters of a file name or message, escaped: one failure is one line. For a text in
+// Windows-1252 that goes to the terminal (`windows1252`), a tab is kept and the five bytes that
+// code no character (0x81, 0x8D, 0x8F, 0x90, 0x9D: C1 controls once in UTF-8) are escaped too.
+std::string escaped(std::string_view text, bool windows1252 = false)
 {
     static constexpr char kHex[] = "0123456789abcdef";
+    const auto undefined = [](unsigned char c) {
+        return c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+    };
     std::string out;
     out.reserve(text.size());
     for (unsigned char c : text) {
-        if (c >= 0x20 && c != 0x7F) {
+        if ((c >= 0x20 && c != 0x7F && !(windows1252 && undefined(c))) || (windows1252 && c == '\t')) {
             out += static_cast<char>(c);
         } else if (c == '\n') {
             out += "\\n";
@@ -129,12 +137,23 @@ std::string escaped(std::string_view text)
     return out;
 }
 
+// In one pass: a line can name every output of a file.
 void replaceAll(std::string& s, const std::string& from, const std::string& to)
 {
     if (from.empty() || from == to)
         return;
-    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
-        s.replace(at, from.size(), to);
+    std::size_t at = s.find(from);
+    if (at == std::string::npos)
+        return;
+    std::string out;
+    std::size_t last = 0;
+    for (; at != std::string::npos; at = s.find(from, last)) {
+        out.append(s, last, at - last);
+        out += to;
+        last = at + from.size();
+    }
+    out.append(s, last);
+    s = std::move(out);
 }
 
 // The line "FILE: message" about the input the user gave as `given` (its absolute form `path`,
@@ -202,8 +221,9 @@ int info(const std::string& given)
         std::fprintf(stderr, "%s\n", userLine(given, path, e.what()).c_str());
         return 1;
     }
+    // A file's texts reach the terminal as text, never as its control sequences.
     for (const auto& line : lines)
-        std::printf("%s\n", windows1252ToUtf8(line).c_str());
+        std::printf("%s\n", windows1252ToUtf8(escaped(line, true)).c_str());
     return 0;
 }
 
@@ -354,9 +374,10 @@ private:
 
 // Decides, before anything is written, what each file of the batch does: what it is, its
 // outputs, and the refusals (an output that is an input or a calibration, an input that another
-// input writes, two inputs that write one file) and, without --force, the files skipped because
-// an output exists.
-void plan(std::vector<Item>& items, bool force, const ConversionOptions& options)
+// input writes, two inputs that write one file, an output that exists and is not a regular file,
+// a folder this process cannot write in) and, without --force, the files skipped because an output
+// exists. `outputDir` is the -o folder as the user gave it.
+void plan(std::vector<Item>& items, bool force, const ConversionOptions& options, const std::string& outputDir)
 {
     constexpr std::size_t kKeepWholeUpTo = 64 << 10;
     constexpr std::uint64_t kKeptBudget = 64 << 20;
@@ -367,6 +388,8 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
     std::vector<FileKey> inputKeys(items.size());
     std::vector<std::vector<FileKey>> outputKeys(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
+        if (fsio::commitsStopped())
+            return; // a stop signal: no file is started
         Item& it = items[i];
         if (it.given.empty()) {
             it.path.clear();
@@ -399,9 +422,14 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
         }
         it.kind = kind == ContentKind::Dat ? FileKind::Dat : FileKind::Raw;
         // A RAW file's outputs depend on its count of ranges, read from the head already here.
-        it.outputs = it.kind == FileKind::Raw && head
-                         ? plannedOutputs(it.path, options, RawRangeCount(it.path, *head, size))
-                         : plannedOutputs(it.kind, it.path, options);
+        try {
+            it.outputs = it.kind == FileKind::Raw && head
+                             ? plannedOutputs(it.path, options, RawRangeCount(it.path, *head, size))
+                             : plannedOutputs(it.kind, it.path, options);
+        } catch (const Refusal& e) {
+            it.fail(e.what()); // too many ranges
+            continue;
+        }
         if (it.kind == FileKind::Dat && head) {
             const std::string calName = TLitdat::datCalName(*head);
             const std::string key = fs::path(it.path).parent_path().string() + '/' + calibrationBase(calName);
@@ -422,6 +450,7 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
     // The files that pass these checks claim their outputs; two that claim one file are both
     // refused, whatever the order of the command line.
     std::vector<std::size_t> running;
+    std::map<std::string, bool> writable;
     for (std::size_t i = 0; i < items.size(); ++i) {
         Item& it = items[i];
         if (it.state != Item::State::Run)
@@ -458,16 +487,38 @@ void plan(std::vector<Item>& items, bool force, const ConversionOptions& options
                 it.fail(fileName(it.outputs[o].path) + " is also written by " +
                         items[who[0] == i ? who[1] : who[0]].given + "; nothing written");
         }
+        if (it.state != Item::State::Run)
+            continue;
+        // Neither --force nor a rerun writes over a folder, a link or a device.
+        for (const PlannedOutput& o : it.outputs)
+            if (const auto what = fsio::nonRegularKindOf(o.path)) {
+                it.fail(fileName(o.path) + " is " + *what + "; nothing written");
+                break;
+            }
+        if (it.state != Item::State::Run)
+            continue;
         // Without --force a file is done once its first output is there: that one is put in
         // place last, so a run killed meanwhile never leaves it without the others. The others
         // are checked as they are put in place.
         std::error_code ec;
-        if (it.state == Item::State::Run && !force &&
-            fs::exists(fs::symlink_status(it.outputs[0].path, ec))) {
+        if (!force && fs::exists(fs::symlink_status(it.outputs[0].path, ec))) {
             it.state = Item::State::Skipped;
             it.lines.push_back(userLine(it.given, it.path,
                                         "kept existing " + fileName(it.outputs[0].path) + " (use --force to replace)"));
             it.finished = true;
+            continue;
+        }
+        // The folders written in, each asked once.
+        for (const PlannedOutput& o : it.outputs) {
+            const std::string folder = fs::path(o.path).parent_path().string();
+            auto [w, fresh] = writable.try_emplace(folder, true);
+            if (fresh)
+                w->second = fsio::canWriteIn(folder);
+            if (!w->second) {
+                const std::string shown = !outputDir.empty() ? outputDir : fs::path(it.given).parent_path().string();
+                it.fail("cannot write in " + (shown.empty() ? std::string(".") : shown));
+                break;
+            }
         }
     }
 }
@@ -485,8 +536,7 @@ void convertOne(Item& it, bool force, const ConversionOptions& options)
     bool ok = it.kind == FileKind::Dat ? conv.runDat() : conv.runRaw();
     if (ok && it.kind == FileKind::Dat && !ui.memo.empty() && ui.memo.back() == "file not opened") {
         ok = false;
-        std::error_code ec;
-        ui.error = std::string(fs::exists(it.path, ec) ? iotext::kAccessDenied : iotext::kNotFound);
+        ui.error = fsio::whyNotReadable(it.path);
     }
     if (!ok && ui.error == fsio::Interrupted().what()) {
         it.state = Item::State::NotRun;
@@ -523,11 +573,11 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
     }
     if (!o.calFile.empty()) {
         const std::string cal = absolutePath(o.calFile);
-        if (kindOf(cal) != ContentKind::Cal)
-            return "--cal " + escaped(o.calFile) + ": not a calibration (CAL) file";
         TLitdat lit;
         TCalibration calibration;
         try {
+            if (kindOf(cal) != ContentKind::Cal) // a FIFO, a device or a folder is refused here
+                return "--cal " + escaped(o.calFile) + ": not a calibration (CAL) file";
             if (!lit.Lect_CAL(cal, calibration))
                 return "--cal " + escaped(o.calFile) + ": cannot be read";
         } catch (const std::exception& e) {
@@ -565,10 +615,55 @@ void catchStopSignals()
         ::sigaction(sig, &sa, nullptr);
 }
 
+// The first write to standard output or standard error that failed (a closed pipe, a full disk):
+// the batch then takes no further file, and the run ends with status 1 at least.
+struct StreamFault {
+    std::FILE* stream = nullptr;
+    int error = 0;
+    bool told = false;
+
+    // Checks `f` after a write (flushing it when `flush`); true while nothing has failed.
+    bool check(std::FILE* f, bool flush = false)
+    {
+        errno = 0;
+        if (((flush && std::fflush(f) != 0) || std::ferror(f)) && !stream) {
+            stream = f;
+            error = errno ? errno : EIO;
+        }
+        return !stream;
+    }
+    const char* name() const { return stream == stdout ? "standard output" : "standard error"; }
+    // Says on standard error, once, that standard output could not be written.
+    void tell()
+    {
+        if (stream == stdout && !told)
+            std::fprintf(stderr, "rawdat-convert: cannot write to standard output (%s)\n", fsio::errorText(error));
+        told = true;
+    }
+};
+
+// `status` once everything printed is written out, or 1 (when `status` is 0) when it could not be.
+int exitStatus(int status, StreamFault fault = {})
+{
+    fault.check(stdout, true);
+    fault.check(stderr);
+    if (!fault.stream)
+        return status;
+    fault.tell();
+    return status ? status : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // A descriptor 0, 1 or 2 left closed would be taken by the first file opened, and the lines
+    // printed would go into it.
+    if (!fsio::openStandardStreams())
+        return 2;
+    // A reader that goes away makes writes fail (EPIPE), seen and answered, instead of a kill in
+    // the middle of a batch.
+    std::signal(SIGPIPE, SIG_IGN);
     // Past a file-size limit a write fails with EFBIG ("Disque plein") instead of a kill.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -582,16 +677,16 @@ int main(int argc, char** argv)
             return 2;
         }
         if (args[0] == "info")
-            return info(args[1]);
+            return exitStatus(info(args[1]));
         if (args[0] == "f1b")
-            return f1b(args[1], args[2]);
-        return exportSteps(args[1], args[2]);
+            return exitStatus(f1b(args[1], args[2]));
+        return exitStatus(exportSteps(args[1], args[2]));
     }
 
     const cli::Parsed parsed = cli::parseOptions(argc, argv);
     switch (parsed.action) {
-    case cli::Action::Help: std::fputs(kUsage, stdout); return 0;
-    case cli::Action::Version: std::printf("rawdat-convert %s\n", RAWDAT_VERSION); return 0;
+    case cli::Action::Help: std::fputs(kUsage, stdout); return exitStatus(0);
+    case cli::Action::Version: std::printf("rawdat-convert %s\n", RAWDAT_VERSION); return exitStatus(0);
     case cli::Action::UsageError:
         std::fprintf(stderr, "%s\nUsage: rawdat-convert [OPTION]... FILE...  (see --help)\n",
                      escaped(parsed.error).c_str());
@@ -614,7 +709,7 @@ int main(int argc, char** argv)
     std::vector<Item> items(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
         items[i].given = files[i];
-    plan(items, force, conversion);
+    plan(items, force, conversion, opts.outputDir);
 
     const bool progress = !quiet && ::isatty(2);
     // A dry run's lines are its report, on standard output.
@@ -622,16 +717,21 @@ int main(int argc, char** argv)
     std::mutex mutex;
     std::atomic<std::size_t> next{0};
     std::size_t done = 0, printed = 0;
+    StreamFault fault;                      // under the mutex
+    std::atomic<bool> streamFailed{false};
     // Prints the lines of the files finished, in input order, up to the first one still running.
+    // A report on standard output is flushed file by file, so that a reader gone is seen soon.
     auto printFinished = [&] {
         if (progress)
             std::fputs("\r\033[K", stderr);
         for (; printed < items.size() && items[printed].finished; ++printed)
             for (const auto& l : items[printed].lines)
                 std::fprintf(lineStream, "%s\n", l.c_str());
+        if (!fault.check(lineStream, lineStream == stdout) || !fault.check(stderr))
+            streamFailed = true;
     };
     auto worker = [&] {
-        for (std::size_t i; !gSignal && (i = next++) < items.size();) {
+        for (std::size_t i; !gSignal && !streamFailed && (i = next++) < items.size();) {
             Item& it = items[i];
             if (it.state == Item::State::Run)
                 convertOne(it, force, conversion);
@@ -660,6 +760,8 @@ int main(int argc, char** argv)
                 std::fprintf(lineStream, "%s\n", l.c_str());
     if (progress)
         std::fputs("\r\033[K", stderr);
+    fault.check(lineStream, true);
+    fault.tell();
 
     std::size_t converted = 0, failed = 0, skipped = 0, notRun = 0;
     for (const Item& it : items) {
@@ -680,11 +782,13 @@ int main(int argc, char** argv)
                         : sig == SIGTERM ? "SIGTERM"
                                          : "SIGHUP") +
                        ")";
+        else if (fault.stream && notRun)
+            summary += ", " + std::to_string(notRun) + " not converted (" + fault.name() + " could not be written)";
         if (opts.dryRun)
             summary += "; dry run, nothing written";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
     if (sig)
-        return 128 + sig;
-    return failed ? 1 : 0;
+        return exitStatus(128 + sig, fault);
+    return exitStatus(failed ? 1 : 0, fault);
 }

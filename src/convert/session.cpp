@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <new>
+#include <span>
 #include <vector>
 
 namespace rawdat {
@@ -147,6 +148,8 @@ std::vector<PlannedOutput> plannedOutputs(FileKind kind, const std::string& inpu
 std::vector<PlannedOutput> plannedOutputs(const std::string& input, const ConversionOptions& options,
                                           TRangeCount ranges)
 {
+    if (ranges.Count > kRawMaxRanges)
+        throw Refusal(input, tooManyRanges(ranges.Count));
     const std::string base = outputBase(input, options);
     std::vector<PlannedOutput> out;
     const auto addRange = [&](std::size_t r, const std::string& suffix) {
@@ -528,10 +531,17 @@ void TConversion::plotAndExportRaw()
     checkOutputs(outputs, s_.RawFileName, {});
     // The one question covers the text file of every range.
     const bool text = ConfirmOverwrite(outputs[0].path);
+    // The outputs of each range, which plannedOutputs lists together: found in one pass.
+    std::vector<std::span<const PlannedOutput>> outputsOf(ranges);
+    for (std::size_t i = 0, j = 0; i < outputs.size(); i = j) {
+        while (j < outputs.size() && outputs[j].range == outputs[i].range)
+            ++j;
+        outputsOf[outputs[i].range] = std::span(outputs).subspan(i, j - i);
+    }
     fsio::OutputGroup group = groupFor(options_);
     std::string mainText; // NAME.TXT, put in place last: its presence means "converted"
-    XyPattern pattern = addRangeOutputs(group, outputs, raw.MainRange, s_.Header, s_.Params, raw.RangeInfo,
-                                        *s_.Data, x, y, text, &mainText);
+    XyPattern pattern = addRangeOutputs(group, outputsOf[raw.MainRange], raw.MainRange, s_.Header, s_.Params,
+                                        raw.RangeInfo, *s_.Data, x, y, text, &mainText);
     if (ranges > 1) {
         // Every other range from copies of the main records, so the window keeps the main one.
         struct OtherRange {
@@ -545,12 +555,15 @@ void TConversion::plotAndExportRaw()
         for (std::size_t r = 0; r < ranges; ++r) {
             if (r == raw.MainRange)
                 continue;
+            // A stop signal is answered between ranges, not only once the whole file is built.
+            if (fsio::commitsStopped())
+                throw fsio::Interrupted();
             other->Header = s_.Header;
             other->Params = s_.Params;
             other->RangeInfo = raw.RangeInfo;
             RangeRecords(raw, r, other->Header, other->Params, other->RangeInfo, other->Data);
             rangePattern(other->RangeInfo, other->Data, other->Header.Size, other->X, other->Y);
-            addRangeOutputs(group, outputs, r, other->Header, other->Params, other->RangeInfo, other->Data,
+            addRangeOutputs(group, outputsOf[r], r, other->Header, other->Params, other->RangeInfo, other->Data,
                             other->X, other->Y, text);
         }
     }
@@ -567,7 +580,7 @@ void TConversion::plotAndExportRaw()
     }
 }
 
-XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
+XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, std::span<const PlannedOutput> outputs,
                                        std::size_t r, const TScanHeader& header, const TScanParams& params,
                                        const TRangeInfo& range, const TData& data, const TSingleArray& x,
                                        const TSingleArray& y, bool text, std::string* textBytes)

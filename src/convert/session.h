@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,7 +153,7 @@ private:
     // Adds the outputs of range r of a RAW file, built from its records (x and y: its grid and
     // counts; text: whether its text file is written), to `group`; returns its export pattern.
     // With `textBytes`, the text file's bytes go there instead of into the group.
-    XyPattern addRangeOutputs(fsio::OutputGroup& group, const std::vector<PlannedOutput>& outputs,
+    XyPattern addRangeOutputs(fsio::OutputGroup& group, std::span<const PlannedOutput> outputs,
                               std::size_t r, const TScanHeader& header, const TScanParams& params,
                               const TRangeInfo& range, const TData& data, const TSingleArray& x,
                               const TSingleArray& y, bool text, std::string* textBytes = nullptr);

@@ -404,7 +404,8 @@ void parseRaw4(ByteReader& in, ParsedRaw& raw)
         checkFits(in, raw.FileSize, in.offset(), records,
                   where() + " declares " + intText(steps) + " steps of " + intText(recordSize) + " bytes");
         const std::uint64_t end = in.offset() + records;
-        if (!raw.RangesOnly)
+        // Past the most ranges read, the walk only counts them for the refusal.
+        if (!raw.RangesOnly && raw.Ranges.size() < kRawMaxRanges)
             range.Counts = readCounts(in, steps, r, recordSize); // +160 + S
         raw.Ranges.push_back(std::move(range));
         if (end == raw.FileSize)
@@ -592,6 +593,8 @@ void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TS
 {
     const Bytes bytes = fsio::readFile(FileName, {kRawMaxSize, "RAW"});
     ParsedRaw raw = parseRaw(bytes, FileName);
+    if (raw.Ranges.size() > kRawMaxRanges)
+        throw Refusal(FileName, tooManyRanges(raw.Ranges.size()));
 
     // Nothing has failed: the records change from here on.
     setReaderDefaults(Header);
@@ -673,6 +676,12 @@ TRangeCount RawRangeCount(const std::string& FileName, const Bytes& Head, std::u
     return {};
 }
 
+std::string tooManyRanges(std::size_t count)
+{
+    return intText(static_cast<std::int64_t>(count)) + " ranges; rawdat converts at most " +
+           intText(static_cast<std::int64_t>(kRawMaxRanges));
+}
+
 std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& Names)
 {
     if (Names.size() < 2 || MainRange >= Names.size())
@@ -680,6 +689,14 @@ std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& 
     const auto number = [](std::size_t i) { return intText(static_cast<std::int64_t>(i + 1)); };
     std::string numbers, files;
     const std::size_t others = Names.size() - 1;
+    // The main range is the first or the last: the others follow one another.
+    if (others > 3 && (MainRange == 0 || MainRange == others)) {
+        const std::size_t first = MainRange == 0 ? 1 : 0;
+        const std::size_t last = first + others - 1;
+        return intText(static_cast<std::int64_t>(Names.size())) + " ranges; " + Names[MainRange] +
+               " holds range " + number(MainRange) + ", ranges " + number(first) + " to " + number(last) +
+               " are in " + Names[first] + " ... " + Names[last];
+    }
     std::size_t listed = 0;
     for (std::size_t i = 0; i < Names.size(); ++i) {
         if (i == MainRange)

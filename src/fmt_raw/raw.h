@@ -57,9 +57,9 @@ struct RawModule {
 
 // Reads a RAW2, RAW1 or RAW4.00 file into Header, Params, M.RangeInfo and Data, and every range
 // into M.Ranges. The whole file is checked first: a file that does not open or ends too soon
-// (InOutError), a file of another kind, a step count beyond Data, a RAW4 segment or range that
-// does not fit the file or an intensity that is no 32-bit count (Refusal) leave every record and
-// M as they were.
+// (InOutError), a file of another kind, more than kRawMaxRanges ranges, a step count beyond Data,
+// a RAW4 segment or range that does not fit the file or an intensity that is no 32-bit count
+// (Refusal) leave every record and M as they were.
 void Lect_RAW(RawModule& M, const std::string& FileName, TScanHeader& Header, TScanParams& Params,
               TData& Data);
 
@@ -75,7 +75,8 @@ void RangeRecords(const RawModule& M, std::size_t k, TScanHeader& Header, TScanP
 // How many ranges a RAW file holds and the index of the main one (see RawModule), found cheaply
 // to plan its outputs: from the range count of a RAW2 or RAW1 header, or a walk of a RAW4 file.
 // A file that does not open, is no RAW file, or declares more ranges than its size can hold
-// gives one range: Lect_RAW refuses such a file before anything is written.
+// gives one range: Lect_RAW refuses such a file before anything is written. A count beyond
+// kRawMaxRanges is given as it is, for the planner to refuse the file.
 struct TRangeCount {
     std::size_t Count = 1;
     std::size_t Main = 0;
@@ -86,9 +87,16 @@ TRangeCount RawRangeCount(const std::string& FileName);
 inline constexpr std::size_t kRangeCountHead = 4096;
 TRangeCount RawRangeCount(const std::string& FileName, const Bytes& Head, std::uint64_t FileSize);
 
+// The most ranges a file may hold to be read (real instruments write a handful, and each range
+// gives its own output files), and the refusal of a file of more: "300000 ranges; rawdat converts
+// at most 256".
+inline constexpr std::size_t kRawMaxRanges = 256;
+std::string tooManyRanges(std::size_t count);
+
 // The notice of a file of several ranges, one output name per range in file order:
-// "3 ranges; NAME.TXT holds range 1, ranges 2 and 3 are in NAME_2.TXT, NAME_3.TXT". Empty for
-// fewer than two names.
+// "3 ranges; NAME.TXT holds range 1, ranges 2 and 3 are in NAME_2.TXT, NAME_3.TXT". Beyond three
+// other ranges only the first and the last files are named: "40 ranges; NAME.TXT holds range 1,
+// ranges 2 to 40 are in NAME_2.TXT ... NAME_40.TXT". Empty for fewer than two names.
 std::string RangesNotice(std::size_t MainRange, const std::vector<std::string>& Names);
 // Writes one RAW2 file of one range from Header, M.RangeInfo (Start, Step) and Data 1..Size, and
 // sets M.AnodeIndex (0 when no row matches the wavelength). A Size beyond Data is refused.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -44,7 +45,9 @@ bool injectedFault()
     return false;
 }
 
-const char* textForErrno(int e)
+// The text of errno `e` for an operation on `path`. A name longer than the system allows is a bad
+// file name; a whole path beyond PATH_MAX is too long.
+const char* textForErrno(int e, const std::string& path)
 {
     switch (e) {
     case ENOENT: return iotext::kNotFound;
@@ -60,7 +63,8 @@ const char* textForErrno(int e)
     case EDQUOT:
 #endif
     case EFBIG: return iotext::kDiskFull;
-    case ENAMETOOLONG:
+    case ENAMETOOLONG: return path.size() >= PATH_MAX ? iotext::kPathTooLong : iotext::kBadFileName;
+    case ELOOP: return iotext::kSymlinkLoop;
     case EINVAL: return iotext::kBadFileName;
     case EMFILE:
     case ENFILE: return iotext::kTooManyOpen;
@@ -68,7 +72,7 @@ const char* textForErrno(int e)
     }
 }
 
-[[noreturn]] void fail(int e, const std::string& path) { throw InOutError(textForErrno(e), path); }
+[[noreturn]] void fail(int e, const std::string& path) { throw InOutError(textForErrno(e, path), path); }
 
 // What a path that exists but is not a regular file is, for the messages.
 const char* nonRegularKind(mode_t mode)
@@ -535,6 +539,51 @@ std::optional<FolderInfo> folderInfo(const std::string& folder)
     }
     ::close(fd);
     return info;
+}
+
+std::optional<std::string> nonRegularKindOf(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return std::nullopt;
+    return std::string(nonRegularKind(st.st_mode));
+}
+
+bool canWriteIn(const std::string& folder)
+{
+    if (::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+        return true;
+    // A folder that is missing or cannot be looked up: the write says why.
+    return errno != EACCES && errno != EPERM && errno != EROFS;
+}
+
+const char* whyNotReadable(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return textForErrno(errno, path);
+    return iotext::kAccessDenied;
+}
+
+const char* errorText(int e)
+{
+    return textForErrno(e, {});
+}
+
+bool openStandardStreams()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one.
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened != fd) {
+            if (opened >= 0)
+                ::close(opened);
+            return false;
+        }
+    }
+    return true;
 }
 
 // Checks `target` and creates its temporary: a replaced file's permission bits go to the

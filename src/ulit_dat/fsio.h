@@ -143,6 +143,23 @@ private:
 // read-only; true when it exists.
 bool checkReplaceable(const std::string& target);
 
+// What `path` is when it exists and is not a regular file, the link itself not followed: "a
+// folder", "a symbolic link", "a FIFO", "a socket" or "a device"; nullopt otherwise.
+std::optional<std::string> nonRegularKindOf(const std::string& path);
+// False when `folder` (the current folder when empty) exists and this process, by its effective
+// user and groups, may not create files in it (or it is on a read-only file system). A folder
+// that cannot be looked up gives true: writing in it then says why.
+bool canWriteIn(const std::string& folder);
+// Why `path` does not open for reading, in the runtime's text: the reason its look-up fails, or
+// "Accès au fichier refusé" when it exists.
+const char* whyNotReadable(const std::string& path);
+// The runtime's text for the system error `e` (an errno value).
+const char* errorText(int e);
+// Opens each of the standard descriptors 0, 1 and 2 that is closed on /dev/null, so that no file
+// the program opens later takes its place (and receives what is printed). False when one could
+// not be opened.
+bool openStandardStreams();
+
 // A file's identity on its device, following symbolic links; nullopt when it does not exist.
 struct FileId {
     std::uint64_t device;

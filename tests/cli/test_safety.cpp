@@ -2,12 +2,14 @@
 // fresh folder holding LAB6.DAT, CPS120.CAL and BT86.raw, with --jobs 1 and again with --jobs 2,
 // and checks the exit status, the lines on standard error, that every file not meant to change is
 // byte for byte what it was, and that no temporary is left.
+#include "fmt_raw/raw_images.h"
 #include "reliability.h"
 #include "ulit_dat/fsio.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <optional>
 #include <set>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -36,12 +39,16 @@ struct Outcome {
 };
 
 // Starts rawdat-convert in `folder` through sh (`args` already quoted, `before` run first in the
-// same shell, e.g. a ulimit or a timeout); its standard error goes to `errFile`.
+// same shell, e.g. a ulimit or a timeout); its standard error goes to `errFile`. `streams`, when
+// given, are its redirections instead (a pipe too; "$E" is `errFile`), and its exit status is
+// then kept in errFile.status.
 pid_t start(const fs::path& folder, const std::string& args, const std::string& errFile,
-            const std::string& before = "", const std::string& launcher = "")
+            const std::string& before = "", const std::string& launcher = "", const std::string& streams = "")
 {
-    const std::string cmd = "cd '" + folder.string() + "' && " + before + " exec " + launcher +
-                            " '" RAWDAT_CONVERT "' " + args + " 2>'" + errFile + "' >/dev/null";
+    const std::string convert = launcher + " '" RAWDAT_CONVERT "' " + args;
+    const std::string cmd = "cd '" + folder.string() + "' && E='" + errFile + "' && " + before +
+                            (streams.empty() ? " exec " + convert + " 2>\"$E\" >/dev/null"
+                                             : " (" + convert + "; echo $? >\"$E.status\") " + streams);
     const char* argv[] = {"sh", "-c", cmd.c_str(), nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
@@ -54,14 +61,18 @@ Outcome finish(pid_t pid, const std::string& errFile)
     int st = 0;
     ::waitpid(pid, &st, 0);
     Outcome r{WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st), readText(errFile)};
+    if (fs::exists(errFile + ".status"))
+        r.status = std::stoi(readText(errFile + ".status"));
     fs::remove(errFile);
+    fs::remove(errFile + ".status");
     return r;
 }
 
-Outcome convertIn(const fs::path& folder, const std::string& args, const std::string& before = "")
+Outcome convertIn(const fs::path& folder, const std::string& args, const std::string& before = "",
+                  const std::string& launcher = "", const std::string& streams = "")
 {
     const std::string errFile = (folder.parent_path() / (folder.filename().string() + ".err")).string();
-    return finish(start(folder, args, errFile, before, "timeout 30"), errFile);
+    return finish(start(folder, args, errFile, before, "timeout 30 " + launcher, streams), errFile);
 }
 
 void sampleFolder(const TempDir& dir)
@@ -134,10 +145,40 @@ struct Row {
     std::set<std::string> changes = {}; // files written (all others stay byte for byte)
     std::string before = "";            // shell commands before the converter
     std::function<void(const TempDir&)> check = nullptr;
+    std::string streams = "";           // its redirections instead of 2>"$E" >/dev/null (see start)
+    std::string launcher = "";          // a command it runs under
 };
+
+// The outputs of one conversion by extension, and the check of a folder of them (below).
+using Outputs = std::map<std::string, std::vector<std::uint8_t>>;
+int wholeOutputs(const fs::path& dir, int n, const std::vector<Outputs>& refs, bool all, bool killed = false);
+const Outputs& lab6Outputs();
 
 const std::string kOk1 = "1 file: 1 converted, 0 failed\n";
 const std::string kFailed1 = "1 file: 0 converted, 1 failed\n";
+
+// The outputs of manyFiles(dir, n).
+std::set<std::string> manyOutputs(int n)
+{
+    std::set<std::string> names;
+    for (int i = 0; i < n; ++i) {
+        char base[16];
+        std::snprintf(base, sizeof base, "S%03d.", i);
+        names.insert({std::string(base) + "RAW", std::string(base) + "2CL"});
+    }
+    return names;
+}
+
+// Runs the converter as a user who may not write in the sample folder (made read-only), or
+// nullopt when it runs as root and setpriv is missing.
+std::optional<std::string> withoutWriteAccess()
+{
+    if (::geteuid() != 0)
+        return "";
+    if (::access("/usr/bin/setpriv", X_OK) != 0)
+        return std::nullopt;
+    return "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+}
 
 std::vector<Row> rows()
 {
@@ -152,7 +193,11 @@ std::vector<Row> rows()
     auto text = [](const char* name, const char* content) {
         return [=](const TempDir& d) { writeText(d.file(name), content); };
     };
-    return {
+    std::string longPath;
+    while (longPath.size() < PATH_MAX)
+        longPath += "a/";
+    longPath += "x.RAW";
+    std::vector<Row> table = {
         {"a name without extension gets one", copy("LAB6.DAT", "ab"), "ab", 0, kOk1, {"ab.RAW", "ab.2CL"}},
         {"a dot in a folder name is no extension",
          [](const TempDir& d) {
@@ -180,15 +225,13 @@ std::vector<Row> rows()
              fs::create_directory(d.file("LAB6.RAW"));
              writeText(d.file("LAB6.2CL"), "old");
          },
-         "--force LAB6.DAT", 1,
-         "LAB6.DAT: LAB6.RAW: exists as a folder, not a regular file; left as it is\n" + kFailed1},
+         "--force LAB6.DAT", 1, "LAB6.DAT: LAB6.RAW is a folder; nothing written\n" + kFailed1},
         {"an output that is a symbolic link",
          [](const TempDir& d) {
              writeText(d.file("notes.txt"), "notes");
              fs::create_symlink("notes.txt", d.file("LAB6.2CL"));
          },
-         "--force LAB6.DAT", 1,
-         "LAB6.DAT: LAB6.2CL: exists as a symbolic link, not a regular file; left as it is\n" + kFailed1},
+         "--force LAB6.DAT", 1, "LAB6.DAT: LAB6.2CL is a symbolic link; nothing written\n" + kFailed1},
         {"a read-only RAW file",
          [](const TempDir& d) {
              writeText(d.file("LAB6.RAW"), "old raw");
@@ -321,8 +364,69 @@ std::vector<Row> rows()
         {"control characters are escaped", text("bad\nname\x1b.DAT", "\x4b\x02"),
          "\"$(printf 'bad\\nname\\033.DAT')\"", 1,
          "bad\\nname\\x1b.DAT: Lecture au-delà de la fin de fichier (byte 2)\n" + kFailed1},
-        {"an empty file name", nullptr, "''", 1, "\"\": empty file name\n" + kFailed1},
+        {"closed standard error",
+         [](const TempDir& d) {
+             fs::remove(d.file("CPS120.CAL"));
+             manyFiles(d.path(), 8);
+             for (int i = 0; i < 8; ++i) // each fails with a line on standard error
+                 writeText(d.file("c" + std::to_string(i) + ".DAT"), "\x4b\x02");
+         },
+         "c0.DAT S000.DAT c1.DAT S001.DAT c2.DAT S002.DAT c3.DAT S003.DAT c4.DAT S004.DAT c5.DAT S005.DAT "
+         "c6.DAT S006.DAT c7.DAT S007.DAT",
+         1, "", manyOutputs(8), "", [](const TempDir& d) { EXPECT_EQ(wholeOutputs(d.path(), 8, {lab6Outputs()}, true), 8); },
+         "2>&- >\"$E\""},
+        {"a reader that goes away",
+         [](const TempDir& d) {
+             fs::remove(d.file("CPS120.CAL"));
+             manyFiles(d.path(), 30);
+             writeText(d.file("cut.DAT"), "\x4b\x02");
+         },
+         "cut.DAT S*.DAT", 1, "cut.DAT: Lecture au-delà de la fin de fichier (byte 2)\n", manyOutputs(30), "",
+         [](const TempDir& d) { wholeOutputs(d.path(), 30, {lab6Outputs()}, false); }, "2>&1 | head -1 >\"$E\""},
+        {"a RAW file of more ranges than rawdat converts",
+         [](const TempDir& d) {
+             Raw2Range one;
+             one.values = {5.0f};
+             writeBytes(d.file("M.raw"), raw2Image(std::vector<Raw2Range>(257, one)));
+         },
+         "M.raw", 1, "M.raw: 257 ranges; rawdat converts at most 256\n" + kFailed1},
+        {"--cal given a FIFO", [](const TempDir& d) { ::mkfifo(d.file("cal.fifo").c_str(), 0644); },
+         "--cal cal.fifo LAB6.DAT", 2, "rawdat-convert: --cal cal.fifo: not a regular file\n"},
+        {"info shows a file's control characters escaped",
+         [](const TempDir& d) {
+             auto b = readBytes(d.file("LAB6.DAT"));
+             const std::string comment = "\x1b]0;x\x07\tA\x9d\x80\x7f";
+             std::copy(comment.begin(), comment.end(), b.begin() + 95); // the first comment
+             writeBytes(d.file("E.DAT"), b);
+         },
+         "info E.DAT", 0,
+         "calibration : calibOK\ntaille : 4096\nacquisition : 600.000\nlambda : 1.54056\nCalib : CPS120   \n"
+         "date : 08/12/26 10:15:00   \npower 40 kV     30 mA    \n"
+         "comment \\x1b]0;x\\x07\tA\\x9d\u20ac\\x7fosition standard, Cu Ka1" + std::string(45, ' ') + "\n"
+         "comment curved position-sensitive detector, 4096 channels, 120 degrees" + std::string(18, ' ') + "\n"
+         "comment rawdat sample pattern" + std::string(59, ' ') + "\n",
+         {}, "", nullptr, ">\"$E\" 2>&1"},
+        {"a folder where an output goes", [](const TempDir& d) { fs::create_directory(d.file("BT86.TXT")); },
+         "BT86.raw", 1, "BT86.raw: BT86.TXT is a folder; nothing written\n" + kFailed1},
+        {"a looping symbolic link, a path beyond PATH_MAX",
+         [](const TempDir& d) { fs::create_symlink("loop.DAT", d.file("loop.DAT")); },
+         "loop.DAT " + longPath, 1,
+         "loop.DAT: too many levels of symbolic links\n" + longPath + ": path too long\n2 files: 0 converted, 2 failed\n"},
     };
+    if (const auto launcher = withoutWriteAccess()) {
+        const auto readOnly = [](const TempDir& d) { fs::permissions(d.path(), fs::perms(0555)); };
+        const auto writable = [](const TempDir& d) { fs::permissions(d.path(), fs::perms(0755)); };
+        table.push_back({"a dry run in a folder it cannot write", readOnly, "-n LAB6.DAT BT86.raw", 1,
+                         "LAB6.DAT: cannot write in .\nBT86.raw: cannot write in .\n"
+                         "2 files: 0 to convert, 2 failed; dry run, nothing written\n",
+                         {}, "", writable, ">\"$E\" 2>&1", *launcher});
+        table.push_back({"a folder it cannot write", readOnly, "LAB6.DAT", 1,
+                         "LAB6.DAT: cannot write in .\n" + kFailed1, {}, "", writable, "", *launcher});
+    } else {
+        std::printf("setpriv is missing: the rows without write access are left out\n");
+    }
+    table.push_back({"an empty file name", nullptr, "''", 1, "\"\": empty file name\n" + kFailed1});
+    return table;
 }
 
 } // namespace
@@ -331,7 +435,7 @@ TEST(Safety, EveryScenarioLeavesEveryOtherFileAsItWas)
 {
     for (const Row& row : rows()) {
         for (const char* jobs : {"", "--jobs 2 "}) {
-            const bool batch = row.args.rfind("export-steps", 0) != 0;
+            const bool batch = row.args.rfind("export-steps", 0) != 0 && row.args.rfind("info", 0) != 0;
             if (*jobs && !batch)
                 continue;
             SCOPED_TRACE(std::string(row.what) + " " + jobs);
@@ -341,7 +445,7 @@ TEST(Safety, EveryScenarioLeavesEveryOtherFileAsItWas)
                 row.setup(dir);
             const FolderImage before = folderImage(dir.path());
             const std::vector<std::string> temporariesBefore = temporaries(dir.path());
-            const Outcome r = convertIn(dir.path(), jobs + row.args, row.before);
+            const Outcome r = convertIn(dir.path(), jobs + row.args, row.before, row.launcher, row.streams);
             EXPECT_EQ(r.status, row.status);
             EXPECT_EQ(r.err, row.err);
             const FolderImage after = folderImage(dir.path());
@@ -367,7 +471,6 @@ namespace {
 
 // The outputs of converting `dat` as S000.DAT with `args` (such as "--also xy"), by extension; a
 // RAW file without its first 40 bytes, which name the file.
-using Outputs = std::map<std::string, std::vector<std::uint8_t>>;
 Outputs referenceOutputs(const fs::path& dat, const std::string& args = "")
 {
     TempDir ref;
@@ -385,7 +488,7 @@ Outputs referenceOutputs(const fs::path& dat, const std::string& args = "")
 // Every S*.DAT of `dir` has the outputs of one of `refs` (when `all`, every one of them), or only
 // some of them but never its RAW file, which is put in place last: a file that looks converted is.
 // Returns how many have their RAW file.
-int wholeOutputs(const fs::path& dir, int n, const std::vector<Outputs>& refs, bool all, bool killed = false)
+int wholeOutputs(const fs::path& dir, int n, const std::vector<Outputs>& refs, bool all, bool killed)
 {
     int done = 0;
     for (int i = 0; i < n; ++i) {

@@ -355,6 +355,9 @@ TEST(LectRaw, RangesNotice)
         {0, {"A.TXT", "A_2.TXT", "A_3.TXT"}, "3 ranges; A.TXT holds range 1, ranges 2 and 3 are in A_2.TXT, A_3.TXT"},
         {1, {"B_1.TXT", "B.TXT"}, "2 ranges; B.TXT holds range 2, range 1 is in B_1.TXT"},
         {3, {"a", "b", "c", "d"}, "4 ranges; d holds range 4, ranges 1, 2 and 3 are in a, b, c"},
+        {0, {"A.TXT", "A_2.TXT", "A_3.TXT", "A_4.TXT", "A_5.TXT"},
+         "5 ranges; A.TXT holds range 1, ranges 2 to 5 are in A_2.TXT ... A_5.TXT"},
+        {4, {"a", "b", "c", "d", "e"}, "5 ranges; e holds range 5, ranges 1 to 4 are in a ... d"},
         {0, {"A.TXT"}, ""},
         {0, {}, ""},
     };
@@ -560,6 +563,9 @@ TEST(LectRaw, RefusalsLeaveTheRecordsAsTheyWere)
     putText(raw4Other, 0, "RAW4.01");
     const std::string kNotRaw = "not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"";
 
+    Raw4Range oneStep;
+    oneStep.values = {1.0f};
+
     Raw2Range nanStep = good;
     nanStep.step = nan;
     Raw1Fields infStart;
@@ -619,6 +625,8 @@ TEST(LectRaw, RefusalsLeaveTheRecordsAsTheyWere)
          "range 1, step 2: the intensity is not a number"},
         {"RAW4 NaN step", raw4With({}, [&](Raw4Range& r) { r.step = std::nan(""); }),
          "range 1: its start or step angle is not a finite number"},
+        {"RAW4 of 257 ranges", raw4Image({}, std::vector<Raw4Range>(257, oneStep)),
+         "257 ranges; rawdat converts at most 256"},
     };
     TempDir dir;
     const std::string path = dir.file("refused.raw");
