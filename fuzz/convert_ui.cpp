@@ -17,7 +17,7 @@ TRawDatState& freshState()
     s.RawFileName.clear();
     s.CalFileName.clear();
     s.CalibOK = false;
-    s.CalibEverRead = false;
+    s.LastCalibPath.clear();
     s.TabX->fill(0.0f);
     s.TabY->fill(0.0f);
     s.Data->fill(0);

@@ -1,6 +1,6 @@
 // A ConversionUi without a user, for the command-line converter and the fuzzers: the file is
 // already chosen, an overwrite question gets a fixed answer, memo lines and the error are kept,
-// nothing is plotted.
+// nothing is plotted, and no calibration read before is ever used in place of a file's own.
 #pragma once
 
 #include "convert/session.h"
@@ -26,6 +26,8 @@ public:
         return overwrite_;
     }
     void reportError(const std::string& message) override { error = message; }
+    // The converter takes a calibration of the user's choice with --cal.
+    std::string calibrationAdvice() const override { return "use --cal FILE to give one"; }
     void notice(const std::string& text) override { notices.push_back(text); }
     void keptExisting(const std::string& path) override { declined.push_back(path); }
 

@@ -271,9 +271,9 @@ template <class Work> void TConversion::withCalibration(Work&& work)
     try {
         work();
     } catch (const FloatError& e) {
-        if (calibrationUsed_.empty())
+        if (s_.LastCalibPath.empty())
             throw;
-        throw Refusal(s_.DatFileName, "its calibration " + calibrationUsed_ + " cannot be used (" + e.what() +
+        throw Refusal(s_.DatFileName, "its calibration " + s_.LastCalibPath + " cannot be used (" + e.what() +
                                           "); nothing converted");
     }
 }
@@ -287,11 +287,47 @@ void TConversion::Bt_datClick()
         return;
     const auto outputs = plannedOutputs(FileKind::Dat, s_.DatFileName, options_);
     s_.RawFileName = outputs[0].path;
-    withCalibration([&] { plotDat(); });
-    checkOutputs(outputs, s_.DatFileName, calibrationPath_);
+    withCalibration([&] { plotDat(s_.CalibOK); });
+    // The record holds the calibration read last: the file's own, or the one read before.
+    const std::string& calibration = s_.CalibOK ? calibrationPath_ : s_.LastCalibPath;
+    checkOutputs(outputs, s_.DatFileName, calibration);
+    if (!s_.CalibOK) {
+        // Another file's calibration gives angles that may be wrong for this one: it is used
+        // only when the user says so, before anything is written or asked.
+        if (s_.LastCalibPath.empty()) {
+            const std::string advice = ui_.calibrationAdvice();
+            throw Refusal(s_.DatFileName,
+                          "no calibration: " + calibrationMissing("it") +
+                              (advice.empty() ? " and no calibration has been read before; nothing converted"
+                                              : "; nothing converted (" + advice + ")"));
+        }
+        const std::string dat = std::filesystem::path(s_.DatFileName).filename().string();
+        if (!ui_.askUsePreviousCalibration(calibrationMissing(dat) +
+                                           ". Convert with the calibration read before (" + s_.LastCalibPath +
+                                           ")?"))
+            return;
+        withCalibration([&] { plotDat(true); });
+    }
     if (!ConfirmOverwrite(s_.RawFileName))
         return;
     withCalibration([&] { convertDat(outputs); });
+}
+
+std::string TConversion::calibrationMissing(const std::string& dat) const
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const bool exists = fs::exists(calibrationPath_, ec);
+    // A calibration given by the caller is named by its path; the one the header names by the
+    // name the header asks for, or by its name on disk when it is there.
+    const bool given = !options_.calibration.empty();
+    const std::string name = given    ? calibrationPath_
+                             : exists ? fs::path(calibrationPath_).filename().string()
+                                      : s_.CalFileName;
+    const std::string where = given ? "" : " beside " + dat;
+    if (exists)
+        return name + where + " cannot be read (" + iotext::kAccessDenied + ")";
+    return name + " was not found" + where;
 }
 
 void TConversion::checkOutputs(const std::vector<PlannedOutput>& outputs, const std::string& input,
@@ -334,10 +370,8 @@ bool TConversion::loadDat(const std::string& path)
     calibrationPath_ = calibrationOfDat(s_.DatFileName, h.CalName.area(), options_);
     const bool read = lit_.Lect_CAL(calibrationPath_, s_.Calibration);
     s_.CalibOK = read;
-    if (read) {
-        s_.CalibEverRead = true;
-        calibrationUsed_ = calibrationPath_;
-    }
+    if (read)
+        s_.LastCalibPath = calibrationPath_;
     // The label names the file only once it and its calibration are read: after a failed read
     // the window goes on showing the previous file's name beside its pattern and memo, and the
     // text exports keep that pattern.
@@ -358,14 +392,15 @@ bool TConversion::loadDat(const std::string& path)
     return true;
 }
 
-void TConversion::plotDat()
+void TConversion::plotDat(bool inAngles)
 {
     TSingleArray& x = *s_.TabX;
     TSingleArray& y = *s_.TabY;
     const TData& data = *s_.Data;
     ui_.clearPlot();
+    ui_.setPlotAxis(inAngles ? PlotAxis::TwoTheta : PlotAxis::Channel);
     for (int i = 1; i <= s_.Header.Size; ++i) {
-        x[i] = s_.CalibOK ? static_cast<float>(lit_.Degree(s_.Calibration, i)) : static_cast<float>(i);
+        x[i] = inAngles ? static_cast<float>(lit_.Degree(s_.Calibration, i)) : static_cast<float>(i);
         y[i] = static_cast<float>(data[i]);
         ui_.addPlotPoint(x[i], y[i]);
     }
@@ -378,15 +413,9 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     const TCalibration& cal = s_.Calibration;
     TData& data = *s_.Data;
     const int size = s_.Header.Size;
-    if (!s_.CalibEverRead) {
-        std::error_code ec;
-        const bool exists = std::filesystem::exists(calibrationPath_, ec);
-        const std::string name = std::filesystem::path(calibrationPath_).filename().string();
-        throw Refusal(file, "no calibration: " +
-                                (exists ? name + " beside it cannot be read (" + iotext::kAccessDenied + ")"
-                                        : s_.CalFileName + " was not found beside it") +
-                                " and no calibration has been read before; nothing converted");
-    }
+    // The calibration the record holds: the file's own, or the one read before.
+    const std::string calName =
+        s_.CalibOK ? s_.CalFileName : std::filesystem::path(s_.LastCalibPath).filename().string();
 
     // The constant step, about one channel, rounded half up to 0.001 degree, and the calibrated
     // channel range. Extended precision throughout; each value is rounded only where stored.
@@ -396,7 +425,7 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     if (cal.SplineFlag != 0) {
         const int k = cal.KnotCount;
         if (k < 2 || cal.KnotPos[1] == cal.KnotPos[k])
-            throw Refusal(file, "the calibration " + s_.CalFileName + " has fewer than two distinct knots; nothing converted");
+            throw Refusal(file, "the calibration " + calName + " has fewer than two distinct knots; nothing converted");
         const long double x1 = cal.KnotPos[1];
         const long double xk = cal.KnotPos[k];
         width = (static_cast<long double>(cal.KnotAngle[k]) - cal.KnotAngle[1]) / ((xk - x1) * 1000);
@@ -412,12 +441,12 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     }
     const long double step = static_cast<long double>(truncChecked(width * 1000 + 0.5L, file, "step")) / 1000;
     if (!(step > 0))
-        throw Refusal(file, "the calibration " + s_.CalFileName + " gives a step of " + fixedText(static_cast<double>(step), 3) +
+        throw Refusal(file, "the calibration " + calName + " gives a step of " + fixedText(static_cast<double>(step), 3) +
                                 " degree (angles must grow with the channel); nothing converted");
     first = std::max<std::int64_t>(first, 1);
     last = std::min<std::int64_t>(last, size);
     if (last - first + 1 < 5)
-        throw Refusal(file, "the calibration " + s_.CalFileName + " covers fewer than 5 of the scan's channels; nothing converted");
+        throw Refusal(file, "the calibration " + calName + " covers fewer than 5 of the scan's channels; nothing converted");
     const int m = static_cast<int>(last - first + 1);
 
     std::vector<TReal48Array> work(3); // angles, counts, resampled output
@@ -509,6 +538,7 @@ void TConversion::loadRaw(const std::string& path)
     ui_.setLabel(LabelId::Raw, path);
     s_.LastPattern = {};
     ui_.clearPlot();
+    ui_.setPlotAxis(PlotAxis::TwoTheta);
     const TRangeInfo& range = s_.Raw.RangeInfo;
     ui_.appendMemo("size : " + intText(s_.Header.Size));
     ui_.appendMemo("step : " + fixedText(range.Step, 4, 7));

@@ -23,6 +23,9 @@ class OutputGroup;
 
 enum class FileKind { Dat, Raw };
 enum class LabelId { Dat, Raw };
+// What the x values of a plot are: angles, or the channel numbers of a DAT file plotted without
+// a calibration.
+enum class PlotAxis { TwoTheta, Channel };
 
 // What a file holds, by its first bytes: RAW files begin with "RAW", DAT files with the bytes
 // 0x4B 0x02, CAL files with 0x4B 0x64; otherwise its extension decides. Anything that exists and
@@ -87,11 +90,22 @@ public:
     virtual void appendMemo(const std::string& line) = 0;
     virtual void setLabel(LabelId label, const std::string& text) = 0;
     virtual void clearPlot() = 0;
+    // Said after clearPlot, before the points: what their x values are.
+    virtual void setPlotAxis(PlotAxis) {}
     virtual void addPlotPoint(double x, double y) = 0;
     // Called once after the points of one plot have been added.
     virtual void plotFinished() {}
     // Asked only when the file exists and opens for writing: "file already exists. erase?"
     virtual bool askOverwrite(const std::string& path) = 0;
+    // Asked when the calibration a DAT file names cannot be read and another was read before
+    // (TRawDatState::LastCalibPath): true converts with that one, and the front end says so once
+    // the command has written its files. Asked before anything is written and before any
+    // overwrite question; a no ends the command quietly. Without a user the answer is no.
+    virtual bool askUsePreviousCalibration(const std::string& /*question*/) { return false; }
+    // How the user of this front end gives a DAT file a calibration of its choice, said when one
+    // is refused for want of a calibration ("use --cal FILE to give one"); empty when there is
+    // no such way.
+    virtual std::string calibrationAdvice() const { return {}; }
     // An error that ended a command.
     virtual void reportError(const std::string& message) = 0;
     // A sentence about a conversion that succeeded (which files hold the ranges of a RAW file):
@@ -114,7 +128,9 @@ struct TRawDatState {
     TScanHeader Header;
     TScanParams Params;
     TCalibration Calibration;
-    bool CalibEverRead = false; // a calibration file has been read since the start
+    // The full path of the last calibration file read since the start; empty before the first.
+    // Only the user's yes lets it stand in for a DAT file's own calibration that cannot be read.
+    std::string LastCalibPath;
     RawModule Raw;              // RangeInfo and AnodeIndex of the RAW module
     // The pattern the last command wrote to its two-column file, for the text exports; no
     // points while a command has read its file and written no two-column file.
@@ -147,7 +163,12 @@ public:
 
 private:
     bool runGuarded(void (TConversion::*command)());
-    void plotDat();
+    // The pattern as read, against the angles of the calibration record, or against channel
+    // numbers.
+    void plotDat(bool inAngles);
+    // Why the current DAT file's calibration was not read, naming the DAT file as `dat`: "C.CAL
+    // was not found beside it".
+    std::string calibrationMissing(const std::string& dat) const;
     void convertDat(const std::vector<PlannedOutput>& outputs);
     void plotAndExportRaw();
     // Adds the outputs of range r of a RAW file, built from its records (x and y: its grid and
@@ -170,7 +191,6 @@ private:
     ConversionUi& ui_;
     ConversionOptions options_;
     std::string calibrationPath_; // the calibration file of the current DAT file
-    std::string calibrationUsed_; // the last calibration file read
 };
 
 // The input's path with its last extension (the text after the last dot of the file name, when

@@ -23,7 +23,7 @@ CrossChart::CrossChart(QWidget* parent) : QCustomPlot(parent)
     series_->setLineStyle(QCPGraph::lsLine);
     series_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
 
-    xAxis->setLabel(QStringLiteral("2\u03B8 (\u00B0)"));
+    setChannelAxis(false);
     yAxis->setLabel(QStringLiteral("Intensity (counts)"));
 
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
@@ -31,6 +31,11 @@ CrossChart::CrossChart(QWidget* parent) : QCustomPlot(parent)
             [this](const QCPRange& r) { keepWithin(xAxis, r, keyLimits_); });
     connect(yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
             [this](const QCPRange& r) { keepWithin(yAxis, r, valueLimits_); });
+}
+
+void CrossChart::setChannelAxis(bool channels)
+{
+    xAxis->setLabel(channels ? QStringLiteral("Channel") : QStringLiteral("2\u03B8 (\u00B0)"));
 }
 
 namespace {

@@ -29,6 +29,8 @@ public:
     explicit CrossChart(QWidget* parent = nullptr);
 
     QCPGraph* series() const { return series_; }
+    // The bottom axis's label names what x holds: "2θ (°)", or "Channel" for channel numbers.
+    void setChannelAxis(bool channels);
     // The plotting rectangle: left and top inside, right and bottom just outside.
     QRect plotRect() const;
     // Inverts the horizontal line at y across the plotting rectangle and the vertical line at x

@@ -180,6 +180,7 @@ void TRawDat::runCommand(bool (TConversion::*command)())
         return;
     busy_ = true;
     kept_.reset();
+    previousCalibration_.reset();
     bool ok = false;
     try {
         ok = (conversion_.*command)();
@@ -188,8 +189,18 @@ void TRawDat::runCommand(bool (TConversion::*command)())
     }
     if (plotPending_) // cleared, and the command ended before the points were shown
         showPlot();
+    const auto decoded = [](const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); };
     if (kept_)
         noteKept(*kept_, ok && command == &TConversion::runRaw);
+    else if (previousCalibration_ == false)
+        StatusPanel1->setText(QFileInfo(decoded(state_.DatFileName)).fileName() +
+                              QStringLiteral(" was not converted; nothing was written."));
+    else if (previousCalibration_ == true && ok) {
+        // A path, not a header text: the memo line is made here, where file names are decoded.
+        Mem->appendPlainText(QStringLiteral("calibration used : ") + decoded(state_.LastCalibPath));
+        StatusPanel1->setText(QStringLiteral("Converted with the calibration read before: ") +
+                              decoded(state_.LastCalibPath));
+    }
     busy_ = false;
     if (!dropQueue_.isEmpty()) // files dropped while it ran
         QTimer::singleShot(0, this, &TRawDat::processDropQueue);
@@ -263,6 +274,20 @@ bool TRawDat::askOverwrite(const std::string& path)
     return box.clickedButton() == yes;
 }
 
+bool TRawDat::askUsePreviousCalibration(const std::string& question)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation"), messageText(question),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("UsePreviousCalibration"));
+    QPushButton* yes = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
+    box.setDefaultButton(no); // angles from another file's calibration are wrong unless the user knows better
+    box.setEscapeButton(no);
+    box.exec();
+    previousCalibration_ = box.clickedButton() == yes;
+    return *previousCalibration_;
+}
+
 void TRawDat::reportError(const std::string& message)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("rawdat"), messageText(message), QMessageBox::Ok, this);
@@ -277,6 +302,8 @@ void TRawDat::clearPlot()
     pending_.clear();
     plotPending_ = true;
 }
+
+void TRawDat::setPlotAxis(PlotAxis axis) { Chart1->setChannelAxis(axis == PlotAxis::Channel); }
 
 void TRawDat::addPlotPoint(double x, double y) { pending_.append(QCPGraphData(x, y)); }
 

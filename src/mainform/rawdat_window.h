@@ -95,9 +95,11 @@ private:
     void appendMemo(const std::string& line) override;
     void setLabel(LabelId label, const std::string& text) override;
     void clearPlot() override;
+    void setPlotAxis(PlotAxis axis) override;
     void addPlotPoint(double x, double y) override;
     void plotFinished() override;
     bool askOverwrite(const std::string& path) override;
+    bool askUsePreviousCalibration(const std::string& question) override;
     void reportError(const std::string& message) override;
 
     void buildControls();
@@ -158,6 +160,7 @@ private:
     bool placed_ = false;               // the outer frame was sized once
     std::optional<QString> given_;      // the file the next command takes without a dialog
     std::optional<std::string> kept_;   // the output the user chose to keep in this command
+    std::optional<bool> previousCalibration_; // the answer about the calibration read before
     QStringList dropQueue_;
     QMenu* recentMenu_ = nullptr;
     QPoint pointer_;                    // where the pointer last moved over the plot

@@ -142,8 +142,8 @@ TEST(Cli, FailuresAreOneLineEachAndTheOthersStillConvert)
     EXPECT_EQ(r.status, 1);
     // Each file named once, as given.
     EXPECT_EQ(r.err,
-              "B.DAT: no calibration: NOCAL.CAL was not found beside it and no calibration has "
-              "been read before; nothing converted\n"
+              "B.DAT: no calibration: NOCAL.CAL was not found beside it; nothing converted (use --cal "
+              "FILE to give one)\n"
               "C.RAW: not a RAW file: it begins with none of \"RAW2\", \"RAW1\" and \"RAW4.00\"\n"
               "notes.txt: not a DAT or RAW file (neither its first bytes nor its extension say which)\n"
               "missing.DAT: Fichier introuvable\n"

@@ -36,10 +36,17 @@ public:
         asked.push_back(path);
         return answer;
     }
+    bool askUsePreviousCalibration(const std::string& question) override
+    {
+        calibrationQuestions.push_back(question);
+        return usePreviousCalibration;
+    }
     void reportError(const std::string& message) override { errors.push_back(message); }
 
     std::optional<std::string> nextFile;
     bool answer = true;
+    bool usePreviousCalibration = false;
+    std::vector<std::string> calibrationQuestions;
     std::vector<FileKind> chosenKinds;
     std::vector<std::string> memo;
     std::map<LabelId, std::string> labels;

@@ -152,17 +152,27 @@ TEST(DatCommand, MissingCalibrationPlotsChannelsAndConvertsNothing)
     EXPECT_EQ(listFolder(f.dir.path()), std::vector<std::string>{"S.DAT"});
 }
 
-TEST(DatCommand, MissingCalibrationUsesTheLastOneRead)
+// Regression: a DAT file whose calibration is missing was converted silently with the one read
+// before. It is used only when the user says so.
+TEST(DatCommand, MissingCalibrationUsesTheLastOneReadOnlyWhenAsked)
 {
     Fixture f;
     f.writeCal("A.CAL", lineCalibration(10, 900, 10.0, 0.02));
     ASSERT_TRUE(f.runDat(f.writeDat("A.DAT", datScan(1024, "A"))));
-    ASSERT_TRUE(f.runDat(f.writeDat("B.DAT", datScan(1024, "B"))));
+    ASSERT_TRUE(f.runDat(f.writeDat("B.DAT", datScan(1024, "B")))); // a no is no error
+    EXPECT_EQ(f.ui.calibrationQuestions,
+              std::vector<std::string>{"B.CAL was not found beside B.DAT. Convert with the calibration read "
+                                       "before (" + f.dir.file("A.CAL") + ")?"});
     EXPECT_EQ(f.ui.memo[10], "calibration : calib NOTOKB*");
     EXPECT_EQ(f.ui.memo.size(), 20u); // the DAT command appends
     EXPECT_EQ(f.ui.plotX[0], 1.0);
-    EXPECT_TRUE(fs::exists(f.dir.file("B.RAW")));
-    EXPECT_EQ(readBytes(f.dir.file("A.RAW")).size(), readBytes(f.dir.file("B.RAW")).size());
+    EXPECT_FALSE(fs::exists(f.dir.file("B.RAW")));
+    EXPECT_FALSE(fs::exists(f.dir.file("B.2CL")));
+
+    f.ui.usePreviousCalibration = true;
+    ASSERT_TRUE(f.runDat(f.dir.file("B.DAT")));
+    EXPECT_NEAR(f.ui.plotX[0], 10.02, 1e-5); // plotted against the calibration used
+    EXPECT_EQ(readText(f.dir.file("B.2CL")), readText(f.dir.file("A.2CL")));
 }
 
 TEST(DatCommand, UnusableCalibrationsAreRefusedAndWriteNothing)

@@ -175,6 +175,7 @@ private slots:
     // ---- the DAT command ----
     void datCommandShowsPlotsAndWrites();
     void datCommandWithoutCalibration();
+    void datCommandAsksBeforeUsingThePreviousCalibration();
     void datCommandCancelledChangesNothing();
     void datFileNotOpened();
     void throughTheOpenDialog();
@@ -395,6 +396,7 @@ void TestWindow::datCommandWithoutCalibration()
     QCOMPARE(win.points(), kDatChannels);
     QCOMPARE(win.chart()->series()->data()->at(0)->key, 1.0);
     QCOMPARE(win.chart()->series()->data()->at(kDatChannels - 1)->key, double(kDatChannels));
+    QCOMPARE(win.chart()->xAxis->label(), QStringLiteral("Channel"));
     QVERIFY(!win.w->state().CalibOK);
     // No calibration has ever been read: the conversion is refused in an error box, nothing written.
     QCOMPARE(int(win.boxes.seen.size()), 1);
@@ -402,6 +404,58 @@ void TestWindow::datCommandWithoutCalibration()
     QVERIFY(win.boxes.seen[0].text.contains(QStringLiteral("S1.DAT")));
     QVERIFY(!fs::exists(dir.path() / "S1.RAW"));
     QVERIFY(!fs::exists(dir.path() / "S1.2CL"));
+}
+
+// Regression: a DAT file whose calibration is missing was converted with the one read before,
+// without a word, and plotted in channels under the label of angles.
+void TestWindow::datCommandAsksBeforeUsingThePreviousCalibration()
+{
+    TempDir a;
+    TempDir b;
+    const std::string good = writeDatScan(a.path().string());
+    const std::string lone = writeDatScan(b.path().string(), "S2.DAT", false);
+    const std::string cal = (a.path() / "TESTCAL.CAL").string();
+    Window win;
+    win.click("Bt_dat", good);
+    const QString question =
+        q("TESTCAL.CAL was not found beside S2.DAT. Convert with the calibration read before (" + cal + ")?");
+
+    // No, the default: nothing written, nothing more asked, no error; the plot stays in channels.
+    win.boxes.setAnswers({"Enter"});
+    win.click("Bt_dat", lone);
+    QCOMPARE(int(win.boxes.seen.size()), 1);
+    const BoxSeen& box = win.boxes.seen[0];
+    QCOMPARE(box.text, question);
+    QCOMPARE(box.icon, QMessageBox::Question);
+    QCOMPARE(box.buttons, (QStringList{"&Non", "&Oui"}));
+    QCOMPARE(box.defaultButton, QStringLiteral("&Non"));
+    QCOMPARE(box.escapeButton, QStringLiteral("&Non"));
+    QCOMPARE(listFolder(b.path()), std::vector<std::string>{"S2.DAT"});
+    QCOMPARE(win.memo().size(), 1 + 10 + 10);
+    QCOMPARE(win.memo().at(11), QStringLiteral("calibration : calib NOTOKTESTCAL*"));
+    QCOMPARE(win.status(), QStringLiteral("S2.DAT was not converted; nothing was written."));
+    QCOMPARE(win.chart()->series()->data()->at(0)->key, 1.0);
+    QCOMPARE(win.chart()->xAxis->label(), QStringLiteral("Channel"));
+
+    // Yes: converted as with that calibration beside it, plotted against it, and said so.
+    win.boxes.setAnswers({"&Oui"});
+    win.click("Bt_dat", lone);
+    QCOMPARE(int(win.boxes.seen.size()), 2);
+    QCOMPARE(win.boxes.seen[1].text, question);
+    QCOMPARE(win.memo().size(), 1 + 10 + 10 + 11);
+    QCOMPARE(win.memo().back(), q("calibration used : " + cal));
+    QCOMPARE(win.status(), q("Converted with the calibration read before: " + cal));
+    QVERIFY(std::abs(win.chart()->series()->data()->at(0)->key - testAngle(1)) < 1e-4);
+    QCOMPARE(win.chart()->xAxis->label(), QStringLiteral("2\u03B8 (\u00B0)"));
+    const std::string raw = (b.path() / "S2.RAW").string();
+    const std::string twoCol = (b.path() / "S2.2CL").string();
+    const std::vector<std::string> written = {readText(raw), readText(twoCol)};
+    fs::remove(raw);
+    fs::remove(twoCol);
+    fs::copy_file(cal, b.path() / "TESTCAL.CAL");
+    win.click("Bt_dat", lone);
+    QCOMPARE(int(win.boxes.seen.size()), 2);
+    QCOMPARE(written, (std::vector<std::string>{readText(raw), readText(twoCol)}));
 }
 
 void TestWindow::datCommandCancelledChangesNothing()

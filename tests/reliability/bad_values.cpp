@@ -206,7 +206,10 @@ std::vector<BadValue> badValues()
          Kind::InOut, std::string(eof) + " ({}/C.CAL, byte 2024)"},
         {"no CAL file", Via::DatCommand, dat(std::move(noCal)), Kind::Refusal,
          "{}/S.DAT: no calibration: C.CAL was not found beside it and no calibration has been read before; "
-         "nothing converted"},
+         "nothing converted",
+         // The converter, whose files never share a calibration, names its option instead.
+         "{}/S.DAT: no calibration: C.CAL was not found beside it; nothing converted (use --cal FILE to give "
+         "one)"},
         {"one knot", Via::DatCommand, dat(withCalibration([](TCalibration& c) { c.KnotCount = 1; })),
          Kind::Refusal,
          "{}/S.DAT: the calibration C.CAL has fewer than two distinct knots; nothing converted"},

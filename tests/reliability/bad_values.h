@@ -24,6 +24,7 @@ struct BadValue {
     std::function<std::string(const TempDir&)> make; // writes the files, returns the one given
     Kind kind;
     std::string message; // "{}" stands for the folder
+    std::string cliMessage = {}; // rawdat-convert's, where it differs
 };
 
 // Every case, in the order of the formats.

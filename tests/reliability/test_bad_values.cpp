@@ -129,7 +129,8 @@ TEST(BadValues, EachRefusalWithItsMessageAndNoFileWritten)
             EXPECT_EQ(folderImage(dir.path()), before) << row.what << ": files changed";
         }
 
-        if (const auto cli = cliCase(row.via, path, message)) {
+        const std::string cliMessage = row.cliMessage.empty() ? message : inFolder(row.cliMessage, dir);
+        if (const auto cli = cliCase(row.via, path, cliMessage)) {
             TempDir scratch;
             const CliRun r = runCli(scratch, cli->first);
             EXPECT_EQ(r.status, 1) << row.what;
