@@ -621,8 +621,19 @@ void catchStopSignals()
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal that whoever started the converter ignores (nohup, a background job) stays
+        // ignored.
+        struct sigaction was {};
+        if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(sig, &sa, nullptr);
+        sigaddset(&caught, sig);
+    }
+    // Caught even when the starting process blocked them: one already pending arrives now.
+    ::pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
 }
 
 } // namespace
@@ -773,16 +784,6 @@ int run(int argc, char** argv)
     return failed ? 1 : 0;
 }
 
-// An error that no command reports, as a line: the file it names first, when it names one.
-std::string topLevelMessage(const std::exception& e)
-{
-    if (const auto* f = dynamic_cast<const fs::filesystem_error*>(&e); f && !f->path1().empty())
-        return f->path1().string() + ": " + f->code().message();
-    if (const auto* io = dynamic_cast<const InOutError*>(&e); io && !io->file().empty())
-        return io->file() + ": " + namedOnce(io->file(), io->what());
-    return e.what(); // a refusal names its file itself
-}
-
 } // namespace
 
 // No program ends on an uncaught exception: whatever escapes is "rawdat-convert: FILE: message",
@@ -792,7 +793,7 @@ int main(int argc, char** argv)
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "rawdat-convert: %s\n", escaped(topLevelMessage(e)).c_str());
+        std::fprintf(stderr, "rawdat-convert: %s\n", escaped(fileFirstMessage(e)).c_str());
     } catch (...) {
         std::fprintf(stderr, "rawdat-convert: unexpected error\n");
     }
