@@ -158,8 +158,9 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
     Header.NbChannels = static_cast<std::int16_t>(n);
     for (int i = 1; i <= 1024 * shape.kChannels; ++i)
         Data[i] = 0;
-    // The calibration file by the name the DAT files use for theirs, in upper case: readers of the
-    // FDT file take its last path element and look it up ignoring case.
+    // The calibration written beside it, with the upper-case extension of the instrument's CAL
+    // files: readers of an FDT file take the last element of this path and look it up ignoring
+    // case, so it finds NAME.cal.
     Header.CalName = replaceExtension(F1BFileName, "CAL") + std::string(150, ' ');
     // The FDT file is built beside its target and replaces it only when every scan is written: a
     // failure part way (a value beyond a Single, a missing parameter file, a full disk) leaves a
