@@ -8,6 +8,7 @@
 #include "cli/options.h"
 #include "convert/headless_ui.h"
 #include "ulit_dat/describe.h"
+#include "ulit_dat/f1b.h"
 #include "ulit_dat/fsio.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <signal.h>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -39,8 +41,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: rawdat-convert [OPTION]... FILE...\n"
     "       rawdat-convert info FILE\n"
-    "       rawdat-convert f1b PARAMFILE F1BFILE\n"
-    "       rawdat-convert export-steps RAWFILE OUTFILE\n"
+    "       rawdat-convert f1b [-f] PARAMFILE F1BFILE\n"
+    "       rawdat-convert export-steps [-f] RAWFILE OUTFILE\n"
     "\n"
     "Converts powder-diffraction patterns as the rawdat window does, one file after another.\n"
     "Each FILE is recognised by its content:\n"
@@ -83,11 +85,15 @@ constexpr const char* kUsage =
     "\n"
     "  info FILE   print what the window's memo shows for FILE (ten lines for a DAT file,\n"
     "              three for a RAW file), or a short summary of a CAL, FDT or DTB file; UTF-8.\n"
-    "  f1b PARAMFILE F1BFILE\n"
+    "  f1b [-f] PARAMFILE F1BFILE\n"
     "              convert an F1B multi-scan file and its scan parameter file into NAME.fdt\n"
-    "              and the straight-line calibration NAME.cal, beside the F1B file.\n"
-    "  export-steps RAWFILE OUTFILE\n"
+    "              and the straight-line calibration NAME.cal, beside the F1B file (NAME is\n"
+    "              F1BFILE without its extension); both are written or neither.\n"
+    "  export-steps [-f] RAWFILE OUTFILE\n"
     "              write the pattern of a RAW file as a step-scan text file (lines end with CR).\n"
+    "  Neither replaces an input, and export-steps never a DAT or CAL file. Without -f\n"
+    "  (--force) neither replaces an existing file: \"FILE: kept existing NAME (use --force\n"
+    "  to replace)\", exit status 0, nothing written.\n"
     "\n"
     "Exit status: 0 when no file failed (skipped files are no failure), 1 when any file failed\n"
     "or what is printed cannot be written (the files being converted are finished whole),\n"
@@ -227,37 +233,97 @@ int info(const std::string& given)
     return 0;
 }
 
-// Runs `work`; an error it raises becomes the line "FILE: message" on standard error.
-template <class Work>
-bool reported(const std::string& file, Work work)
+// The signal handling of the batch (below), which f1b and export-steps share.
+void catchStopSignals();
+int stopSignal();
+
+// An error's message without the subcommand's file `given`, which the line names already.
+std::string namedOnce(const std::string& given, std::string message)
 {
-    try {
-        work();
-        return true;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", userLine(file, absolutePath(file), e.what()).c_str());
-        return false;
-    }
+    if (given.empty())
+        return message;
+    if (message.rfind(given + ": ", 0) == 0)
+        message.erase(0, given.size() + 2);
+    replaceAll(message, " (" + given + ")", "");
+    replaceAll(message, "(" + given + ", ", "(");
+    return message;
 }
 
-// rawdat-convert f1b PARAMFILE F1BFILE: NAME.fdt and NAME.cal beside the F1B file.
-int f1b(const std::string& paramFile, const std::string& f1bFile)
+// Runs the work of a subcommand about `file` and gives its exit status: an error it raises becomes
+// the line "FILE: message" on standard error (1); an output found to exist without --force
+// "FILE: kept existing NAME (use --force to replace)" (0, nothing written). Stopped by a signal,
+// its temporaries are removed and it ends with 128 + the signal's number.
+template <class Work>
+int runSubcommand(const std::string& file, Work work)
+{
+    auto line = [&](const std::string& message) {
+        std::fprintf(stderr, "%s\n", userLine(file, absolutePath(file), namedOnce(file, message)).c_str());
+    };
+    int status = 0;
+    try {
+        work();
+    } catch (const fsio::TargetExists& e) {
+        line("kept existing " + e.target() + " (use --force to replace)");
+    } catch (const fsio::Interrupted&) {
+        const int sig = stopSignal();
+        line(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP") +
+             "; nothing written");
+        status = 1;
+    } catch (const std::exception& e) {
+        line(e.what());
+        status = 1;
+    }
+    if (const int sig = stopSignal()) {
+        fsio::removeTemporaries();
+        return 128 + sig;
+    }
+    return status;
+}
+
+// The outputs of a subcommand, before anything is read: one that exists and is not a regular
+// file is refused, and so, with --force, is one that cannot be replaced. Without --force an
+// existing last output (the one whose presence means "done") keeps them all unwritten; the others
+// are checked as they are put in place.
+void checkOutputs(const std::vector<std::string>& outputs, bool force)
+{
+    std::error_code ec;
+    for (const std::string& o : outputs)
+        if (force || !fs::is_regular_file(fs::symlink_status(o, ec)))
+            fsio::checkReplaceable(o);
+    if (!force && fs::exists(fs::symlink_status(outputs.back(), ec)))
+        throw fsio::TargetExists(outputs.back());
+}
+
+fsio::OutputGroup::Placement placement(bool force)
+{
+    return force ? fsio::OutputGroup::Placement::Replace : fsio::OutputGroup::Placement::NoClobber;
+}
+
+// rawdat-convert f1b [-f] PARAMFILE F1BFILE: NAME.fdt and NAME.cal beside the F1B file.
+int f1b(const std::string& paramFile, const std::string& f1bFile, bool force)
 {
     TLitdat lit;
     TScanHeader header;
     TScanParams params;
     TCalibration cal;
     auto data = std::make_unique<TData>();
-    if (!reported(f1bFile, [&] { lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal); }))
-        return 1;
-    const std::string base = f1bFile.substr(0, f1bFile.size() >= 3 ? f1bFile.size() - 3 : 0);
-    std::fprintf(stderr, "%s: wrote %sfdt (%d scans of %d channels) and %scal\n", escaped(f1bFile).c_str(),
-                 escaped(base).c_str(), header.NbScans, header.NbChannels, escaped(base).c_str());
-    return 0;
+    return runSubcommand(f1bFile, [&] {
+        if (paramFile.empty() || f1bFile.empty())
+            throw Refusal({}, "empty file name");
+        const F1bOutputs out = f1bOutputs(f1bFile);
+        for (const std::string& o : {out.fdt, out.cal})
+            if (fsio::sameFile(o, paramFile) || fsio::sameFile(o, f1bFile))
+                throw Refusal({}, "its output " + o + " would replace an input; nothing written");
+        checkOutputs({out.fdt, out.cal}, force);
+        lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal, placement(force));
+        std::fprintf(stderr, "%s: wrote %s (%d scans of %d channels) and %s\n", escaped(f1bFile).c_str(),
+                     escaped(out.fdt).c_str(), header.NbScans, header.NbChannels, escaped(out.cal).c_str());
+    });
 }
 
-// rawdat-convert export-steps RAWFILE OUTFILE: the step-scan text export of a RAW file's pattern.
-int exportSteps(const std::string& rawFile, const std::string& outFile)
+// rawdat-convert export-steps [-f] RAWFILE OUTFILE: the step-scan text export of a RAW file's
+// pattern.
+int exportSteps(const std::string& rawFile, const std::string& outFile, bool force)
 {
     TLitdat lit;
     RawModule raw;
@@ -265,25 +331,30 @@ int exportSteps(const std::string& rawFile, const std::string& outFile)
     TScanParams params;
     auto data = std::make_unique<TData>();
     auto values = std::make_unique<TReal48Array>();
-    return reported(rawFile,
-                    [&] {
-                        if (rawFile.empty() || outFile.empty())
-                            throw Refusal({}, "empty file name");
-                        if (fsio::sameFile(rawFile, outFile))
-                            throw Refusal({}, "its output " + outFile +
-                                                  " would replace an input; nothing written");
-                        Lect_RAW(raw, rawFile, header, params, *data);
-                        for (int i = 1; i <= header.Size; ++i)
-                            (*values)[i] = Real48::fromValue((*data)[i]);
-                        // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double
-                        // precision.
-                        const double start = raw.RangeInfo.Start;
-                        const double step = raw.RangeInfo.Step;
-                        const double end = (header.Size - 1) * step + start;
-                        lit.Ecr_MAUD(outFile, header, params, *values, start, step, end);
-                    })
-               ? 0
-               : 1;
+    return runSubcommand(rawFile, [&] {
+        if (rawFile.empty() || outFile.empty())
+            throw Refusal({}, "empty file name");
+        if (fsio::sameFile(rawFile, outFile))
+            throw Refusal({}, "its output " + outFile + " would replace an input; nothing written");
+        // A measurement or a calibration is never replaced, not even with --force.
+        std::error_code ec;
+        if (fs::is_regular_file(fs::symlink_status(outFile, ec))) {
+            const ContentKind kind = kindOf(outFile);
+            if (kind == ContentKind::Cal || kind == ContentKind::Dat)
+                throw Refusal({}, "its output " + outFile + " would replace " +
+                                      (kind == ContentKind::Cal ? "a calibration" : "a DAT file") +
+                                      "; nothing written");
+        }
+        checkOutputs({outFile}, force);
+        Lect_RAW(raw, rawFile, header, params, *data);
+        for (int i = 1; i <= header.Size; ++i)
+            (*values)[i] = Real48::fromValue((*data)[i]);
+        // The grid of the RAW conversion: entry i at Start + (i - 1) Step, in double precision.
+        const double start = raw.RangeInfo.Start;
+        const double step = raw.RangeInfo.Step;
+        const double end = (header.Size - 1) * step + start;
+        lit.Ecr_MAUD(outFile, header, params, *values, start, step, end, placement(force));
+    });
 }
 
 // ---- a batch ----
@@ -605,14 +676,30 @@ extern "C" void onStopSignal(int sig)
     fsio::stopCommits();
 }
 
+int stopSignal()
+{
+    return gSignal;
+}
+
 void catchStopSignals()
 {
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal that whoever started the converter ignores (nohup, a background job) stays
+        // ignored.
+        struct sigaction was {};
+        if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(sig, &sa, nullptr);
+        sigaddset(&caught, sig);
+    }
+    // Caught even when the starting process blocked them: one already pending arrives now.
+    ::pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
 }
 
 // The first write to standard output or standard error that failed (a closed pipe, a full disk):
@@ -655,7 +742,9 @@ int exitStatus(int status, StreamFault fault = {})
 
 } // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     // A descriptor 0, 1 or 2 left closed would be taken by the first file opened, and the lines
     // printed would go into it.
@@ -667,20 +756,32 @@ int main(int argc, char** argv)
     // Past a file-size limit a write fails with EFBIG ("Disque plein") instead of a kill.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
-    // Subcommands: NAME, the number of file arguments it takes, what it does.
+    // Subcommands: NAME, -f/--force for those that write (anywhere before "--"), their files.
     if (!args.empty() && (args[0] == "info" || args[0] == "f1b" || args[0] == "export-steps")) {
-        const std::size_t want = args[0] == "info" ? 2 : 3;
-        if (args.size() != want) {
+        const bool writes = args[0] != "info";
+        bool force = false;
+        std::vector<std::string> files;
+        bool options = writes;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (options && args[i] == "--")
+                options = false;
+            else if (options && (args[i] == "-f" || args[i] == "--force"))
+                force = true;
+            else
+                files.push_back(args[i]);
+        }
+        if (files.size() != (writes ? 2u : 1u)) {
             std::fprintf(stderr, "rawdat-convert: %s takes %s\n%s", args[0].c_str(),
-                         args[0] == "info" ? "one FILE" : args[0] == "f1b" ? "PARAMFILE F1BFILE" : "RAWFILE OUTFILE",
+                         !writes ? "one FILE" : args[0] == "f1b" ? "[-f] PARAMFILE F1BFILE" : "[-f] RAWFILE OUTFILE",
                          kUsage);
             return 2;
         }
-        if (args[0] == "info")
-            return exitStatus(info(args[1]));
+        if (!writes)
+            return exitStatus(info(files[0]));
+        catchStopSignals();
         if (args[0] == "f1b")
-            return exitStatus(f1b(args[1], args[2]));
-        return exitStatus(exportSteps(args[1], args[2]));
+            return exitStatus(f1b(files[0], files[1], force));
+        return exitStatus(exportSteps(files[0], files[1], force));
     }
 
     const cli::Parsed parsed = cli::parseOptions(argc, argv);
@@ -733,8 +834,13 @@ int main(int argc, char** argv)
     auto worker = [&] {
         for (std::size_t i; !gSignal && !streamFailed && (i = next++) < items.size();) {
             Item& it = items[i];
-            if (it.state == Item::State::Run)
-                convertOne(it, force, conversion);
+            if (it.state == Item::State::Run) {
+                try {
+                    convertOne(it, force, conversion);
+                } catch (const std::exception& e) { // out of memory: this file fails, not the batch
+                    it.fail(e.what());
+                }
+            }
             std::lock_guard lock(mutex);
             it.finished = true;
             ++done;
@@ -745,8 +851,13 @@ int main(int argc, char** argv)
     };
     const int n = std::min<int>(jobs, static_cast<int>(items.size()));
     std::vector<std::thread> threads;
-    for (int t = 1; t < n; ++t)
-        threads.emplace_back(worker);
+    for (int t = 1; t < n; ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error&) { // no more threads: the batch runs on those it has
+            break;
+        }
+    }
     worker();
     for (auto& t : threads)
         t.join();
@@ -791,4 +902,20 @@ int main(int argc, char** argv)
     if (sig)
         return exitStatus(128 + sig, fault);
     return exitStatus(failed ? 1 : 0, fault);
+}
+
+} // namespace
+
+// No program ends on an uncaught exception: whatever escapes is "rawdat-convert: FILE: message",
+// exit status 1.
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "rawdat-convert: %s\n", escaped(fileFirstMessage(e)).c_str());
+    } catch (...) {
+        std::fprintf(stderr, "rawdat-convert: unexpected error\n");
+    }
+    return 1;
 }

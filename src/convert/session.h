@@ -6,6 +6,7 @@
 #include "convert/xy_export.h"
 #include "fmt_raw/raw.h"
 #include "ulit_dat/litdat.h"
+#include "ulit_dat/names.h"
 #include "ulit_dat/records.h"
 
 #include <memory>
@@ -192,12 +193,6 @@ private:
     ConversionOptions options_;
     std::string calibrationPath_; // the calibration file of the current DAT file
 };
-
-// The input's path with its last extension (the text after the last dot of the file name, when
-// the name has one that is not its first character) replaced by `suffix` + "." + `ext`, or with
-// that appended: "sub/ab" -> "sub/ab.RAW", "run.2024/scan" -> "run.2024/scan.RAW", "x.dat" ->
-// "x.RAW"; with suffix "_2": "x.raw" -> "x_2.TXT".
-std::string replaceExtension(const std::string& name, std::string_view ext, std::string_view suffix = {});
 
 // Header texts are Windows-1252 bytes; front ends that show them decode them with this.
 std::string windows1252ToUtf8(std::string_view text);

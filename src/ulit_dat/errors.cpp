@@ -1,5 +1,7 @@
 #include "ulit_dat/errors.h"
 
+#include <filesystem>
+
 namespace rawdat {
 
 namespace {
@@ -42,6 +44,15 @@ FloatError::FloatError(Kind kind) : RawdatError(floatText(kind)), kind_(kind) {}
 Refusal::Refusal(const std::string& file, const std::string& what)
     : RawdatError(file.empty() ? what : file + ": " + what), file_(file)
 {
+}
+
+std::string fileFirstMessage(const std::exception& e)
+{
+    if (const auto* io = dynamic_cast<const InOutError*>(&e); io && !io->file().empty())
+        return io->file() + ": " + ioMessage(io->text(), {}, io->offset());
+    if (const auto* f = dynamic_cast<const std::filesystem::filesystem_error*>(&e); f && !f->path1().empty())
+        return f->path1().string() + ": " + f->code().message();
+    return e.what(); // a refusal names its file first already
 }
 
 } // namespace rawdat

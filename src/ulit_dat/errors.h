@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -64,5 +65,9 @@ public:
 private:
     std::string file_;
 };
+
+// An error as one line for a program's last resort: "FILE: message" when it names a file (an
+// input/output error, a refusal, a file-system error of the standard library), else what().
+std::string fileFirstMessage(const std::exception& e);
 
 } // namespace rawdat

@@ -6,6 +6,7 @@
 #include "ulit_dat/fdt.h"
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/litdat.h"
+#include "ulit_dat/names.h"
 #include "ulit_dat/numtext.h"
 
 #include <charconv>
@@ -105,12 +106,16 @@ void TLitdat::lit_ligne(ByteReader& File, std::string& Line)
     }
 }
 
-void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BFileName,
-                       TScanParams& Params, TScanHeader& Header, TData& Data, TCalibration& Cal)
+F1bOutputs f1bOutputs(const std::string& f1bFile)
 {
-    const std::string base = F1BFileName.substr(0, F1BFileName.size() >= 3 ? F1BFileName.size() - 3 : 0);
-    const std::string fdtName = base + "fdt";
-    const std::string calName = base + "cal";
+    return {replaceExtension(f1bFile, "fdt"), replaceExtension(f1bFile, "cal")};
+}
+
+void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BFileName,
+                       TScanParams& Params, TScanHeader& Header, TData& Data, TCalibration& Cal,
+                       fsio::OutputGroup::Placement Placement)
+{
+    const F1bOutputs outputs = f1bOutputs(F1BFileName);
 
     const Bytes f1b = fsio::readFile(F1BFileName);
     ByteReader in(f1b, F1BFileName);
@@ -153,11 +158,14 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
     Header.NbChannels = static_cast<std::int16_t>(n);
     for (int i = 1; i <= 1024 * shape.kChannels; ++i)
         Data[i] = 0;
-    Header.CalName = base + "CAL" + std::string(150, ' ');
+    // The calibration written beside it, with the upper-case extension of the instrument's CAL
+    // files: readers of an FDT file take the last element of this path and look it up ignoring
+    // case, so it finds NAME.cal.
+    Header.CalName = replaceExtension(F1BFileName, "CAL") + std::string(150, ' ');
     // The FDT file is built beside its target and replaces it only when every scan is written: a
     // failure part way (a value beyond a Single, a missing parameter file, a full disk) leaves a
     // previous FDT file as it was.
-    fsio::PendingFile fdt(fdtName);
+    fsio::PendingFile fdt(outputs.fdt, Placement);
     const Bytes paramBytes = fsio::readFile(ParamFileName);
     fdt.step([&] { writeInitFDT(fdt.path(), Header); });
 
@@ -202,8 +210,8 @@ void TLitdat::lect_F1B(const std::string& ParamFileName, const std::string& F1BF
         Cal.KnotAngle[i] = static_cast<double>(i == 1 ? b : s * ch + b);
     }
     MakeCalibration(Cal);
-    // Both files or neither.
-    fdt.group().add(calName, calBytes(Cal));
+    // Both files or neither; the calibration, whose presence means the conversion is done, last.
+    fdt.group().add(outputs.cal, calBytes(Cal));
     fdt.commit();
 }
 

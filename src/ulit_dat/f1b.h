@@ -36,4 +36,12 @@ struct F1bShape {
 // counts Data cannot hold.
 F1bShape f1bShape(const std::string& file, std::int32_t n);
 
+// The files lect_F1B writes for the F1B file `f1bFile`: NAME.fdt and NAME.cal, NAME being its
+// path with its extension taken off (replaceExtension); the FDT header's CalName is NAME.CAL.
+struct F1bOutputs {
+    std::string fdt;
+    std::string cal;
+};
+F1bOutputs f1bOutputs(const std::string& f1bFile);
+
 } // namespace rawdat

@@ -767,6 +767,8 @@ void OutputGroup::commit()
     for (const Member& m : members_)
         targets.push_back(m.target);
     const FolderLocks locks(targets);
+    if (gCommitsStopped) // stopped while waiting for another process's group
+        throw Interrupted();
     for (std::size_t i = 0; i < members_.size(); ++i) {
         Member& m = members_[i];
         const bool last = i + 1 == members_.size();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "ulit_dat/binio.h"
+#include "ulit_dat/fsio.h"
 #include "ulit_dat/records.h"
 
 #include <cstdint>
@@ -65,10 +66,13 @@ public:
     // TDtbEntries). Refusals of content raise Refusal naming the file.
 
     // Converts an F1B file and its scan parameter file into NAME.fdt (header and every scan) and
-    // NAME.cal, NAME being the F1B name less its last three characters. Leaves Params, Header and
-    // Data as filled for the last scan, and Cal as the straight-line calibration written.
+    // NAME.cal (f1bOutputs in f1b.h), put in place together, the calibration last. Leaves Params,
+    // Header and Data as filled for the last scan, and Cal as the straight-line calibration
+    // written. With Placement NoClobber no existing file is replaced: the commit raises
+    // fsio::TargetExists and nothing is written.
     void lect_F1B(const std::string& ParamFileName, const std::string& F1BFileName,
-                  TScanParams& Params, TScanHeader& Header, TData& Data, TCalibration& Cal);
+                  TScanParams& Params, TScanHeader& Header, TData& Data, TCalibration& Cal,
+                  fsio::OutputGroup::Placement Placement = fsio::OutputGroup::Placement::Replace);
     // The next line of a text file held in memory: the bytes up to a line feed (a carriage return
     // before it stays in the line). The end of the bytes and a byte 26 end the last line; the
     // reader then stays there.
@@ -88,9 +92,11 @@ public:
     // Reads a DTB file; true whenever it returns.
     bool Lect_DTB(const std::string& FileName, struct TDtbHeader& Header, class TDtbEntries& Entries);
 
-    // Writes the step-scan text export of Values over Start, Start + Step, ... up to Stop.
+    // Writes the step-scan text export of Values over Start, Start + Step, ... up to Stop. With
+    // Placement NoClobber an existing file is never replaced (fsio::TargetExists).
     void Ecr_MAUD(const std::string& FileName, const TScanHeader& Header, const TScanParams& Params,
-                  const TReal48Array& Values, double Start, double Step, double Stop);
+                  const TReal48Array& Values, double Start, double Step, double Stop,
+                  fsio::OutputGroup::Placement Placement = fsio::OutputGroup::Placement::Replace);
 };
 
 } // namespace rawdat

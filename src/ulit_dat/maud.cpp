@@ -11,7 +11,8 @@
 namespace rawdat {
 
 void TLitdat::Ecr_MAUD(const std::string& FileName, const TScanHeader& Header, const TScanParams&,
-                       const TReal48Array& Values, double Start, double Step, double Stop)
+                       const TReal48Array& Values, double Start, double Step, double Stop,
+                       fsio::OutputGroup::Placement Placement)
 {
     const double count = stepPointCount(FileName, Start, Step, Stop);
     const int n = count > 0 ? static_cast<int>(count) : 0;
@@ -32,7 +33,9 @@ void TLitdat::Ecr_MAUD(const std::string& FileName, const TScanHeader& Header, c
         appendFixed(out, Values[i].value(), 0, 1);
         out += '\r';
     }
-    fsio::writeFileAtomic(FileName, out);
+    fsio::OutputGroup group(fsio::OutputGroup::Mode::Write, Placement);
+    group.add(FileName, out);
+    group.commit();
 }
 
 } // namespace rawdat

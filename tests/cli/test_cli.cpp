@@ -313,7 +313,7 @@ TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "run.par: not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)\n");
 
-    r = convert("f1b missing.par run.F1B", dir.path());
+    r = convert("f1b --force missing.par run.F1B", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "run.F1B: Fichier introuvable (missing.par)\n");
     r = convert("f1b run.par", dir.path());

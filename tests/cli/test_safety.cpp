@@ -197,6 +197,13 @@ std::vector<Row> rows()
     while (longPath.size() < PATH_MAX)
         longPath += "a/";
     longPath += "x.RAW";
+    auto f1bFiles = [](const TempDir& d) { writeF1bFiles(d, 1024, 2); }; // run.F1B and run.par
+    auto f1bWith = [=](const char* name, const char* content) {
+        return [=](const TempDir& d) {
+            f1bFiles(d);
+            writeText(d.file(name), content);
+        };
+    };
     std::vector<Row> table = {
         {"a name without extension gets one", copy("LAB6.DAT", "ab"), "ab", 0, kOk1, {"ab.RAW", "ab.2CL"}},
         {"a dot in a folder name is no extension",
@@ -220,6 +227,67 @@ std::vector<Row> rows()
          "det.RAW: its output det.RAW would replace an input; nothing written\n" + kFailed1},
         {"export-steps onto its input", nullptr, "export-steps BT86.raw ./BT86.raw", 1,
          "BT86.raw: its output ./BT86.raw would replace an input; nothing written\n"},
+        {"f1b over an existing calibration keeps it", f1bWith("run.cal", "my calibration"),
+         "f1b run.par run.F1B", 0, "run.F1B: kept existing run.cal (use --force to replace)\n"},
+        {"f1b over an existing FDT keeps it and writes no calibration", f1bWith("run.fdt", "old"),
+         "f1b run.par run.F1B", 0, "run.F1B: kept existing run.fdt (use --force to replace)\n"},
+        {"f1b --force replaces both",
+         [=](const TempDir& d) {
+             f1bWith("run.fdt", "old")(d);
+             writeText(d.file("run.cal"), "old");
+         },
+         "f1b --force run.par run.F1B",
+         0,
+         "run.F1B: wrote run.fdt (2 scans of 1024 channels) and run.cal\n",
+         {"run.fdt", "run.cal"},
+         "",
+         [](const TempDir& d) {
+             EXPECT_EQ(fs::file_size(d.file("run.fdt")), 16448u + 2 * 4160u);
+             EXPECT_EQ(fs::file_size(d.file("run.cal")), 4172u);
+         }},
+        {"f1b onto its parameter file",
+         [=](const TempDir& d) {
+             f1bFiles(d);
+             fs::copy_file(d.file("run.par"), d.file("keep.fdt"));
+             fs::copy_file(d.file("run.F1B"), d.file("keep.F1B"));
+         },
+         "f1b --force keep.fdt keep.F1B", 1, "keep.F1B: its output keep.fdt would replace an input; nothing written\n"},
+        {"f1b whose calibration would be its F1B file",
+         [=](const TempDir& d) {
+             f1bFiles(d);
+             fs::copy_file(d.file("run.F1B"), d.file("s.cal"));
+         },
+         "f1b --force run.par s.cal", 1, "s.cal: its output s.cal would replace an input; nothing written\n"},
+        {"f1b of a name without extension in a folder",
+         [=](const TempDir& d) {
+             f1bFiles(d);
+             fs::create_directory(d.file("sub"));
+             fs::copy_file(d.file("run.F1B"), d.file("sub/ab"));
+         },
+         "f1b run.par sub/ab",
+         0,
+         "sub/ab: wrote sub/ab.fdt (2 scans of 1024 channels) and sub/ab.cal\n",
+         {},
+         "",
+         [](const TempDir& d) {
+             EXPECT_EQ(listFolder(d.file("sub")), (std::vector<std::string>{"ab", "ab.cal", "ab.fdt"}));
+             const auto fdt = readBytes(d.file("sub/ab.fdt")); // CalName from offset 313
+             EXPECT_EQ(std::string(fdt.begin() + 313, fdt.begin() + 324), "sub/ab.CAL ");
+         }},
+        {"export-steps over an existing file keeps it", text("out.stp", "old"), "export-steps BT86.raw out.stp", 0,
+         "BT86.raw: kept existing out.stp (use --force to replace)\n"},
+        {"export-steps -f replaces it", text("out.stp", "old"), "export-steps -f BT86.raw out.stp", 0, "",
+         {"out.stp"}, "",
+         [](const TempDir& d) { EXPECT_EQ(readText(d.file("out.stp")).substr(0, 4), "RAW1"); }},
+        {"export-steps onto a calibration of the folder, forced", nullptr,
+         "export-steps --force BT86.raw CPS120.CAL", 1,
+         "BT86.raw: its output CPS120.CAL would replace a calibration; nothing written\n"},
+        {"export-steps names its file once", [](const TempDir& d) { ::mkfifo(d.file("fifo.raw").c_str(), 0644); },
+         "export-steps fifo.raw x.stp", 1, "fifo.raw: not a regular file\n"},
+        {"f1b names its file once", [](const TempDir& d) { ::mkfifo(d.file("fifo.F1B").c_str(), 0644); },
+         "f1b run.par fifo.F1B", 1, "fifo.F1B: not a regular file\n"},
+        {"info names its file once", [](const TempDir& d) { ::mkfifo(d.file("fifo.raw").c_str(), 0644); },
+         "info fifo.raw", 1, "fifo.raw: not a regular file\n"},
         {"an output that is a folder",
          [](const TempDir& d) {
              fs::create_directory(d.file("LAB6.RAW"));
@@ -435,7 +503,8 @@ TEST(Safety, EveryScenarioLeavesEveryOtherFileAsItWas)
 {
     for (const Row& row : rows()) {
         for (const char* jobs : {"", "--jobs 2 "}) {
-            const bool batch = row.args.rfind("export-steps", 0) != 0 && row.args.rfind("info", 0) != 0;
+            const bool batch = row.args.rfind("export-steps ", 0) != 0 && row.args.rfind("f1b ", 0) != 0 &&
+                               row.args.rfind("info ", 0) != 0;
             if (*jobs && !batch)
                 continue;
             SCOPED_TRACE(std::string(row.what) + " " + jobs);
@@ -657,4 +726,53 @@ TEST(Safety, TwoNamesOfOneFileOnAFolderThatIgnoresCase)
     EXPECT_EQ(std::system(("umount '" + stick + "' && { L=$(losetup -j '" + image +
                            "' | cut -d: -f1); [ -z \"$L\" ] || losetup -d $L; }").c_str()),
               0);
+}
+
+// A stop signal while f1b or export-steps runs: nothing of theirs is written, no temporary is
+// left, the status is 128 + the signal. The signal arrives at a known moment: blocked and raised
+// before the converter starts, it is delivered when the converter sets up its handlers.
+TEST(Safety, ASubcommandStoppedBySignalWritesNothing)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int sig;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"f1b", "run.par", "run.F1B"}, SIGINT, "run.F1B: interrupted by SIGINT; nothing written\n"},
+        {{"f1b", "--force", "run.par", "run.F1B"}, SIGHUP, "run.F1B: interrupted by SIGHUP; nothing written\n"},
+        {{"export-steps", "BT86.raw", "out.stp"}, SIGTERM, "BT86.raw: interrupted by SIGTERM; nothing written\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + std::to_string(c.sig));
+        TempDir dir;
+        sampleFolder(dir);
+        writeF1bFiles(dir, 1024, 2);
+        writeText(dir.file("run.fdt"), "old"); // kept by --force too
+        const FolderImage before = folderImage(dir.path());
+        const std::string errFile = dir.path().string() + ".err";
+        std::vector<char*> argv{const_cast<char*>(RAWDAT_CONVERT)};
+        for (const std::string& a : c.args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const std::string folder = dir.path().string();
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) { // only async-signal-safe calls until exec
+            const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (err < 0 || ::dup2(err, 2) < 0 || ::chdir(folder.c_str()) != 0)
+                ::_exit(127);
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, c.sig);
+            ::sigprocmask(SIG_BLOCK, &set, nullptr);
+            ::kill(::getpid(), c.sig);
+            ::execv(RAWDAT_CONVERT, argv.data());
+            ::_exit(127);
+        }
+        const Outcome r = finish(pid, errFile);
+        EXPECT_EQ(r.status, 128 + c.sig);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(folderImage(dir.path()) == before) << "a file was written";
+    }
 }

@@ -45,8 +45,8 @@ done
 text=$(LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat-convert.1.gz" 2>"$tmp/man.err")
 [ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
 for entry in "-f, --force" "-j, --jobs N" "-q, --quiet" "-h, --help" "-V, --version" "-o, --output-dir DIR" \
-             "-n, --dry-run" "--cal FILE" "--also LIST" "info FILE" "f1b PARAMFILE F1BFILE" \
-             "export-steps RAWFILE OUTFILE" "129, 130, 143"; do
+             "-n, --dry-run" "--cal FILE" "--also LIST" "info FILE" "f1b \\[-f\\] PARAMFILE F1BFILE" \
+             "export-steps \\[-f\\] RAWFILE OUTFILE" "129, 130, 143"; do
   grep -q -- "^ *$entry" <<<"$text" || fail "rawdat-convert(1) has no entry $entry"
 done
 if [ $gui = yes ]; then

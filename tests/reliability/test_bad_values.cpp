@@ -87,7 +87,8 @@ CliRun runCli(const TempDir& scratch, const std::vector<std::string>& args)
 std::optional<std::pair<std::vector<std::string>, std::string>> cliCase(Via via, const std::string& path,
                                                                         const std::string& message)
 {
-    // The converter names the file once: not again inside the message.
+    // --force for every command: the folder holds earlier outputs, which a failure leaves as
+    // they were. The converter names the file once: not again inside the message.
     std::string once = message.rfind(path + ": ", 0) == 0 ? message.substr(path.size() + 2) : message;
     for (const auto& [from, to] :
          {std::pair{"(" + path + ", ", std::string("(")}, std::pair{" (" + path + ")", std::string()}})
@@ -97,10 +98,10 @@ std::optional<std::pair<std::vector<std::string>, std::string>> cliCase(Via via,
     switch (via) {
     case Via::DatCommand:
     case Via::RawCommand: return {{{"--force", path}, line + "1 file: 0 converted, 1 failed\n"}};
-    case Via::F1b: return {{{"f1b", replaceExtension(path, "par"), path}, line}};
+    case Via::F1b: return {{{"f1b", "--force", replaceExtension(path, "par"), path}, line}};
     case Via::Fdt:
     case Via::Dtb: return {{{"info", path}, line}};
-    case Via::ExportSteps: return {{{"export-steps", path, replaceExtension(path, "stp")}, line}};
+    case Via::ExportSteps: return {{{"export-steps", "--force", path, replaceExtension(path, "stp")}, line}};
     case Via::TxtReader:
     case Via::FdtRecord: return std::nullopt;
     }
