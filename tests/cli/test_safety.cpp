@@ -336,10 +336,12 @@ std::vector<Row> rows()
          "--force F.raw F_2.raw", 1,
          "F.raw: F_2.TXT is also written by F_2.raw; nothing written\n"
          "F_2.raw: F_2.TXT is also written by F.raw; nothing written\n2 files: 0 converted, 2 failed\n"},
-        {"--force replaces both and keeps the permission bits",
+        {"--force replaces both and keeps the permission bits, and the owner when run by root",
          [](const TempDir& d) {
              writeText(d.file("LAB6.RAW"), "old");
              fs::permissions(d.file("LAB6.RAW"), fs::perms::owner_read | fs::perms::owner_write);
+             if (::geteuid() == 0)
+                 EXPECT_EQ(::chown(d.file("LAB6.RAW").c_str(), 65534, 65534), 0);
          },
          "--force LAB6.DAT",
          0,
@@ -349,6 +351,12 @@ std::vector<Row> rows()
          [](const TempDir& d) {
              EXPECT_EQ(fs::status(d.file("LAB6.RAW")).permissions(),
                        fs::perms::owner_read | fs::perms::owner_write);
+             struct stat st {};
+             ASSERT_EQ(::stat(d.file("LAB6.RAW").c_str(), &st), 0);
+             if (::geteuid() == 0) {
+                 EXPECT_EQ(st.st_uid, 65534u);
+                 EXPECT_EQ(st.st_gid, 65534u);
+             }
          }},
         {"two inputs that write one file", copy("LAB6.DAT", "LAB6.dat"), "--force LAB6.DAT LAB6.dat", 1,
          "LAB6.DAT: LAB6.RAW is also written by LAB6.dat; nothing written\n"
