@@ -167,11 +167,16 @@ void replaceAll(std::string& s, const std::string& from, const std::string& to)
 // its folder by the folder as given.
 std::string userLine(const std::string& given, const std::string& path, std::string message)
 {
+    // The file named by the line, as the message may name it too: dropped there.
+    for (const std::string* name : {&path, &given}) {
+        if (name->empty())
+            continue;
+        if (message.rfind(*name + ": ", 0) == 0)
+            message.erase(0, name->size() + 2);
+        replaceAll(message, " (" + *name + ")", "");
+        replaceAll(message, "(" + *name + ", ", "(");
+    }
     if (!path.empty()) {
-        if (message.rfind(path + ": ", 0) == 0)
-            message.erase(0, path.size() + 2);
-        replaceAll(message, " (" + path + ")", "");
-        replaceAll(message, "(" + path + ", ", "(");
         if (fs::path(given).is_relative()) {
             std::string givenFolder = fs::path(given).parent_path().string();
             if (!givenFolder.empty())
@@ -237,18 +242,6 @@ int info(const std::string& given)
 void catchStopSignals();
 int stopSignal();
 
-// An error's message without the subcommand's file `given`, which the line names already.
-std::string namedOnce(const std::string& given, std::string message)
-{
-    if (given.empty())
-        return message;
-    if (message.rfind(given + ": ", 0) == 0)
-        message.erase(0, given.size() + 2);
-    replaceAll(message, " (" + given + ")", "");
-    replaceAll(message, "(" + given + ", ", "(");
-    return message;
-}
-
 // Runs the work of a subcommand about `file` and gives its exit status: an error it raises becomes
 // the line "FILE: message" on standard error (1); an output found to exist without --force
 // "FILE: kept existing NAME (use --force to replace)" (0, nothing written). Stopped by a signal,
@@ -257,7 +250,7 @@ template <class Work>
 int runSubcommand(const std::string& file, Work work)
 {
     auto line = [&](const std::string& message) {
-        std::fprintf(stderr, "%s\n", userLine(file, absolutePath(file), namedOnce(file, message)).c_str());
+        std::fprintf(stderr, "%s\n", userLine(file, absolutePath(file), message).c_str());
     };
     int status = 0;
     try {
