@@ -6,6 +6,7 @@
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
 #include "cli/options.h"
+#include "convert/batch.h"
 #include "convert/headless_ui.h"
 #include "ulit_dat/describe.h"
 #include "ulit_dat/f1b.h"
@@ -18,8 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
-#include <unordered_map>
 #include <utility>
 #include <mutex>
 #include <optional>
@@ -187,13 +186,6 @@ std::string userLine(const std::string& given, const std::string& path, std::str
     return (given.empty() ? std::string("\"\"") : escaped(given)) + ": " + escaped(message);
 }
 
-std::string absolutePath(const std::string& given)
-{
-    std::error_code ec;
-    const fs::path p = fs::absolute(given, ec);
-    return ec ? given : p.string();
-}
-
 int info(const std::string& given)
 {
     if (given.empty()) {
@@ -348,281 +340,6 @@ int exportSteps(const std::string& rawFile, const std::string& outFile, bool for
         const double end = (header.Size - 1) * step + start;
         lit.Ecr_MAUD(outFile, header, params, *values, start, step, end, placement(force));
     });
-}
-
-// ---- a batch ----
-
-// One FILE of the batch: what the plan decided, then what its conversion did.
-struct Item {
-    enum class State { Run, Failed, Skipped, Converted, NotRun };
-    std::string given;
-    std::string path; // absolute
-    FileKind kind = FileKind::Dat;
-    std::vector<PlannedOutput> outputs;
-    std::string calibration; // a DAT file's calibration file
-    State state = State::Run;
-    std::vector<std::string> lines; // for standard error, printed in input order
-    bool finished = false;          // its lines may be printed
-    std::optional<Bytes> input;     // the whole file, when the plan has read it whole
-
-    void fail(const std::string& message)
-    {
-        state = State::Failed;
-        lines.push_back(userLine(given, path, message));
-        finished = true;
-    }
-};
-
-std::string fileName(const std::string& path)
-{
-    return fs::path(path).filename().string();
-}
-
-// A file of the batch, compared by its directory entry (the identity of its folder, symbolic links
-// followed, and its name, without letter case where the folder ignores it) and, when it exists, by
-// its own identity (device and inode), both taken once.
-struct FileKey {
-    std::string entry;
-    std::optional<fsio::FileId> id;
-};
-
-// The keys of the files of a batch; each folder is looked at once.
-class FileKeys {
-public:
-    FileKey of(const std::string& path, std::optional<fsio::FileId> id)
-    {
-        const fs::path p = fs::path(path).lexically_normal();
-        const std::string folder = p.parent_path().string();
-        auto it = folders_.find(folder);
-        if (it == folders_.end())
-            it = folders_.emplace(folder, fsio::folderInfo(folder)).first;
-        const auto& info = it->second;
-        if (!info) // no such folder: nothing can be written there, the path alone tells
-            return {p.string(), id};
-        std::string name = p.filename().string();
-        if (info->ignoresCase)
-            for (char& c : name)
-                if (c >= 'A' && c <= 'Z')
-                    c = static_cast<char>(c + 32);
-        return {std::to_string(info->id.device) + ':' + std::to_string(info->id.inode) + '/' + name, id};
-    }
-    FileKey of(const std::string& path) { return of(path, fsio::fileId(path)); }
-
-private:
-    std::unordered_map<std::string, std::optional<fsio::FolderInfo>> folders_;
-};
-
-// Files of the batch, each with the item it belongs to (the first when several).
-class FileIndex {
-public:
-    void add(const FileKey& key, std::size_t item)
-    {
-        entries_.emplace(key.entry, item);
-        if (key.id)
-            ids_.emplace(*key.id, item);
-    }
-    std::optional<std::size_t> find(const FileKey& key) const
-    {
-        if (const auto it = entries_.find(key.entry); it != entries_.end())
-            return it->second;
-        if (key.id)
-            if (const auto it = ids_.find(*key.id); it != ids_.end())
-                return it->second;
-        return std::nullopt;
-    }
-
-private:
-    std::unordered_map<std::string, std::size_t> entries_;
-    std::map<fsio::FileId, std::size_t> ids_;
-};
-
-// Decides, before anything is written, what each file of the batch does: what it is, its
-// outputs, and the refusals (an output that is an input or a calibration, an input that another
-// input writes, two inputs that write one file, an output that exists and is not a regular file,
-// a folder this process cannot write in) and, without --force, the files skipped because an output
-// exists. `outputDir` is the -o folder as the user gave it.
-void plan(std::vector<Item>& items, bool force, const ConversionOptions& options, const std::string& outputDir)
-{
-    constexpr std::size_t kKeepWholeUpTo = 64 << 10;
-    constexpr std::uint64_t kKeptBudget = 64 << 20;
-    std::uint64_t kept = 0;
-    FileKeys keys;
-    FileIndex inputs, calibrations, outputsOf;
-    std::map<std::string, std::pair<std::string, FileKey>> calibrationOf; // folder/base -> file found
-    std::vector<FileKey> inputKeys(items.size());
-    std::vector<std::vector<FileKey>> outputKeys(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (fsio::commitsStopped())
-            return; // a stop signal: no file is started
-        Item& it = items[i];
-        if (it.given.empty()) {
-            it.path.clear();
-            it.fail("empty file name");
-            continue;
-        }
-        it.path = absolutePath(it.given);
-        std::optional<Bytes> head;
-        std::uint64_t size = 0;
-        std::optional<fsio::FileId> id;
-        try {
-            // A small file is read whole, once, for the plan and its conversion, as long as the
-            // files so kept stay within a budget.
-            head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &id, &size,
-                                     kept < kKeptBudget ? kKeepWholeUpTo : 0);
-            if (head && head->size() == size && size > kHeadSize) {
-                kept += size;
-                it.input = head;
-            }
-        } catch (const std::exception& e) {
-            it.fail(e.what()); // not a regular file
-            continue;
-        }
-        inputKeys[i] = keys.of(it.path, id);
-        inputs.add(inputKeys[i], i);
-        const ContentKind kind = kindOf(it.path, head);
-        if (kind != ContentKind::Dat && kind != ContentKind::Raw) {
-            it.fail("not a DAT or RAW file (neither its first bytes nor its extension say which)");
-            continue;
-        }
-        it.kind = kind == ContentKind::Dat ? FileKind::Dat : FileKind::Raw;
-        // A RAW file's outputs depend on its count of ranges, read from the head already here.
-        try {
-            it.outputs = it.kind == FileKind::Raw && head
-                             ? plannedOutputs(it.path, options, RawRangeCount(it.path, *head, size))
-                             : plannedOutputs(it.kind, it.path, options);
-        } catch (const Refusal& e) {
-            it.fail(e.what()); // too many ranges
-            continue;
-        }
-        if (it.kind == FileKind::Dat && head) {
-            const std::string calName = TLitdat::datCalName(*head);
-            const std::string key = fs::path(it.path).parent_path().string() + '/' + calibrationBase(calName);
-            auto found = calibrationOf.find(key);
-            if (found == calibrationOf.end()) {
-                const std::string cal = calibrationOfDat(it.path, calName, options);
-                found = calibrationOf.emplace(key, std::pair{cal, keys.of(cal)}).first;
-            }
-            it.calibration = found->second.first;
-            calibrations.add(found->second.second, i);
-        }
-        for (const PlannedOutput& o : it.outputs) {
-            outputKeys[i].push_back(keys.of(o.path));
-            outputsOf.add(outputKeys[i].back(), i);
-        }
-    }
-
-    // The files that pass these checks claim their outputs; two that claim one file are both
-    // refused, whatever the order of the command line.
-    std::vector<std::size_t> running;
-    std::map<std::string, bool> writable;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        Item& it = items[i];
-        if (it.state != Item::State::Run)
-            continue;
-        const std::vector<FileKey>& outs = outputKeys[i];
-        for (std::size_t o = 0; o < outs.size() && it.state == Item::State::Run; ++o) {
-            const std::string name = fileName(it.outputs[o].path);
-            if (inputs.find(outs[o]))
-                it.fail("its output " + name + " would replace an input; nothing written");
-            else if (const auto k = calibrations.find(outs[o]))
-                it.fail("its output " + name + " would replace the calibration " +
-                        fileName(items[*k].calibration) + "; nothing written");
-        }
-        if (it.state != Item::State::Run)
-            continue;
-        if (const auto k = outputsOf.find(inputKeys[i]); k && *k != i) {
-            it.fail("it is an output of " + items[*k].given + " in this batch; nothing written");
-            continue;
-        }
-        running.push_back(i);
-    }
-    std::unordered_map<std::string, std::vector<std::size_t>> claims; // entry -> files writing it
-    for (const std::size_t i : running)
-        for (const FileKey& k : outputKeys[i]) {
-            auto& who = claims[k.entry];
-            if (who.empty() || who.back() != i)
-                who.push_back(i);
-        }
-    for (const std::size_t i : running) {
-        Item& it = items[i];
-        for (std::size_t o = 0; o < outputKeys[i].size() && it.state == Item::State::Run; ++o) {
-            const auto& who = claims[outputKeys[i][o].entry];
-            if (who.size() > 1)
-                it.fail(fileName(it.outputs[o].path) + " is also written by " +
-                        items[who[0] == i ? who[1] : who[0]].given + "; nothing written");
-        }
-        if (it.state != Item::State::Run)
-            continue;
-        // Neither --force nor a rerun writes over a folder, a link or a device.
-        for (const PlannedOutput& o : it.outputs)
-            if (const auto what = fsio::nonRegularKindOf(o.path)) {
-                it.fail(fileName(o.path) + " is " + *what + "; nothing written");
-                break;
-            }
-        if (it.state != Item::State::Run)
-            continue;
-        // Without --force a file is done once its first output is there: that one is put in
-        // place last, so a run killed meanwhile never leaves it without the others. The others
-        // are checked as they are put in place.
-        std::error_code ec;
-        if (!force && fs::exists(fs::symlink_status(it.outputs[0].path, ec))) {
-            it.state = Item::State::Skipped;
-            it.lines.push_back(userLine(it.given, it.path,
-                                        "kept existing " + fileName(it.outputs[0].path) + " (use --force to replace)"));
-            it.finished = true;
-            continue;
-        }
-        // The folders written in, each asked once.
-        for (const PlannedOutput& o : it.outputs) {
-            const std::string folder = fs::path(o.path).parent_path().string();
-            auto [w, fresh] = writable.try_emplace(folder, true);
-            if (fresh)
-                w->second = fsio::canWriteIn(folder);
-            if (!w->second) {
-                const std::string shown = !outputDir.empty() ? outputDir : fs::path(it.given).parent_path().string();
-                it.fail("cannot write in " + (shown.empty() ? std::string(".") : shown));
-                break;
-            }
-        }
-    }
-}
-
-// Converts one planned file with a fresh state, as the window would.
-void convertOne(Item& it, bool force, const ConversionOptions& options)
-{
-    TRawDatState state;
-    TLitdat lit;
-    HeadlessUi ui(it.path, force);
-    TConversion conv(state, lit, ui, options);
-    std::optional<fsio::Preloaded> read;
-    if (it.input)
-        read.emplace(it.path, std::exchange(it.input, std::nullopt).value());
-    bool ok = it.kind == FileKind::Dat ? conv.runDat() : conv.runRaw();
-    if (ok && it.kind == FileKind::Dat && !ui.memo.empty() && ui.memo.back() == "file not opened") {
-        ok = false;
-        ui.error = fsio::whyNotReadable(it.path);
-    }
-    if (!ok && ui.error == fsio::Interrupted().what()) {
-        it.state = Item::State::NotRun;
-        return;
-    }
-    for (const auto& n : ui.notices) // which files hold the ranges of a RAW file
-        it.lines.push_back(userLine(it.given, it.path, n));
-    // An output that appeared after the plan, without --force: kept.
-    for (const auto& k : ui.declined)
-        it.lines.push_back(
-            userLine(it.given, it.path, "kept existing " + fileName(k) + " (use --force to replace)"));
-    if (!ok) {
-        it.fail(ui.error);
-    } else {
-        it.state = ui.declined.empty() ? Item::State::Converted : Item::State::Skipped;
-        if (options.dryRun && it.state == Item::State::Converted) {
-            std::string names;
-            for (const PlannedOutput& o : it.outputs)
-                names += (names.empty() ? "" : ", ") + o.path;
-            it.lines.push_back(userLine(it.given, it.path, "would write " + names));
-        }
-    }
 }
 
 // The checks of the options that name files: an output folder that exists, a calibration file
@@ -800,14 +517,18 @@ int run(int argc, char** argv)
 
     catchStopSignals();
     keepFreedMemoryForTheNextFile();
-    std::vector<Item> items(files.size());
+    std::vector<BatchItem> items(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
         items[i].given = files[i];
-    plan(items, force, conversion, opts.outputDir);
+    planBatch(items, force, conversion, opts.outputDir);
 
     const bool progress = !quiet && ::isatty(2);
     // A dry run's lines are its report, on standard output.
     std::FILE* const lineStream = opts.dryRun ? stdout : stderr;
+    auto printLines = [&](const BatchItem& it) {
+        for (const auto& m : it.messages)
+            std::fprintf(lineStream, "%s\n", userLine(it.given, it.path, m).c_str());
+    };
     std::mutex mutex;
     std::atomic<std::size_t> next{0};
     std::size_t done = 0, printed = 0;
@@ -819,17 +540,16 @@ int run(int argc, char** argv)
         if (progress)
             std::fputs("\r\033[K", stderr);
         for (; printed < items.size() && items[printed].finished; ++printed)
-            for (const auto& l : items[printed].lines)
-                std::fprintf(lineStream, "%s\n", l.c_str());
+            printLines(items[printed]);
         if (!fault.check(lineStream, lineStream == stdout) || !fault.check(stderr))
             streamFailed = true;
     };
     auto worker = [&] {
         for (std::size_t i; !gSignal && !streamFailed && (i = next++) < items.size();) {
-            Item& it = items[i];
-            if (it.state == Item::State::Run) {
+            BatchItem& it = items[i];
+            if (it.state == BatchItem::State::Run) {
                 try {
-                    convertOne(it, force, conversion);
+                    convertBatchItem(it, force, conversion);
                 } catch (const std::exception& e) { // out of memory: this file fails, not the batch
                     it.fail(e.what());
                 }
@@ -860,19 +580,18 @@ int run(int argc, char** argv)
     printFinished();
     for (; printed < items.size(); ++printed) // stopped: the files never started say nothing
         if (items[printed].finished)
-            for (const auto& l : items[printed].lines)
-                std::fprintf(lineStream, "%s\n", l.c_str());
+            printLines(items[printed]);
     if (progress)
         std::fputs("\r\033[K", stderr);
     fault.check(lineStream, true);
     fault.tell();
 
     std::size_t converted = 0, failed = 0, skipped = 0, notRun = 0;
-    for (const Item& it : items) {
-        converted += it.state == Item::State::Converted;
-        failed += it.state == Item::State::Failed;
-        skipped += it.state == Item::State::Skipped;
-        notRun += it.state == Item::State::Run || it.state == Item::State::NotRun;
+    for (const BatchItem& it : items) {
+        converted += it.state == BatchItem::State::Converted;
+        failed += it.state == BatchItem::State::Failed;
+        skipped += it.state == BatchItem::State::Skipped;
+        notRun += it.state == BatchItem::State::Run || it.state == BatchItem::State::NotRun;
     }
     if (!quiet) {
         std::string summary = std::to_string(items.size()) + (items.size() == 1 ? " file: " : " files: ") +
