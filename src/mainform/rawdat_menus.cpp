@@ -44,6 +44,8 @@ void TRawDat::buildMenus()
         &TRawDat::Bt_datClick);
     add(file, "OpenRawAction", QStringLiteral("Open &RAW file\u2026"), QKeySequence(QStringLiteral("Ctrl+R")),
         &TRawDat::Bt_RAWClick);
+    add(file, "ConvertFilesAction", tr("&Convert files\u2026"), QKeySequence(QStringLiteral("Ctrl+Shift+O")),
+        &TRawDat::convertFilesClick);
     recentMenu_ = file->addMenu(QStringLiteral("Open r&ecent"));
     recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
     connect(recentMenu_, &QMenu::aboutToShow, this, &TRawDat::fillRecentMenu);

@@ -505,10 +505,16 @@ void TRawDat::dragEnterEvent(QDragEnterEvent* event)
 
 void TRawDat::dropEvent(QDropEvent* event)
 {
+    QStringList files;
     for (const QUrl& u : event->mimeData()->urls())
         if (u.isLocalFile())
-            dropQueue_.append(u.toLocalFile());
+            files.append(u.toLocalFile());
     event->acceptProposedAction();
+    if (files.size() > 1) { // several files: converted together, as a batch
+        QTimer::singleShot(0, this, [this, files] { convertFiles(files); });
+        return;
+    }
+    dropQueue_.append(files);
     // Run outside the drag-and-drop loop: the commands open modal boxes.
     QTimer::singleShot(0, this, &TRawDat::processDropQueue);
 }

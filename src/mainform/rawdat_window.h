@@ -50,6 +50,9 @@ public:
     // the dialog has closed.
     std::unique_ptr<QFileDialog> makeOpenDialog(FileKind kind);
 
+    // Converts the files as rawdat-convert would, behind a progress dialog (Convert files…).
+    void convertFiles(const QStringList& paths);
+
     const TRawDatState& state() const { return state_; }
     CrossChart* chart() const { return Chart1; }
     int lastX() const { return LastX; }
@@ -81,6 +84,7 @@ public slots:
     // File > Save plot... and Help > About rawdat.
     void savePlotClick();
     void aboutClick();
+    void convertFilesClick();
 
 protected:
     bool event(QEvent* event) override;

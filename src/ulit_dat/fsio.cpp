@@ -839,6 +839,11 @@ bool commitsStopped()
     return gCommitsStopped;
 }
 
+void resumeCommits()
+{
+    gCommitsStopped = false;
+}
+
 void removeTemporaries()
 {
     std::lock_guard lock(gTempMutex);

@@ -230,6 +230,8 @@ public:
 // converter's signal handling.
 void stopCommits();
 bool commitsStopped();
+// Groups commit again: the window's batch, once cancelled and ended, leaves the window working.
+void resumeCommits();
 // Removes every temporary this process has created and not yet renamed or removed.
 void removeTemporaries();
 

@@ -1041,22 +1041,36 @@ void TestWindow::droppedFilesRunTheirCommands()
     const std::string dat = writeDatScan(dir.path().string());
     const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
     Window win;
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(q(dat)), QUrl::fromLocalFile(q(raw))});
-    QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.w.get(), &enter);
-    QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.w.get(), &drop);
-    QVERIFY(drop.isAccepted());
-
-    QTRY_COMPARE(win.label("Lb_raw"), q(raw));
+    const auto dropFiles = [&](const QStringList& files) {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& f : files)
+            urls << QUrl::fromLocalFile(f);
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(win.w.get(), &enter);
+        QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(win.w.get(), &drop);
+        QVERIFY(drop.isAccepted());
+    };
+    // Several files are converted together, as a batch, and the window says what was done.
+    dropFiles({q(dat), q(raw)});
+    QTRY_COMPARE(int(win.boxes.seen.size()), 1);
+    QCOMPARE(win.boxes.seen[0].text, QStringLiteral("2 files: 2 converted, 0 kept (outputs exist), 0 failed"));
     QVERIFY(win.kinds.empty()); // no dialog
-    QVERIFY(win.boxes.seen.empty());
-    QCOMPARE(win.label("Lb_dat"), q(dat));
-    QCOMPARE(win.memo(), (QStringList{"size : 500", "step :  0.0200", "2th init : 10.0000"}));
-    QCOMPARE(win.points(), 500);
     for (const char* f : {"S1.RAW", "S1.2CL", "S2.TXT", "S2.2CL"})
         QVERIFY2(fs::exists(dir.path() / f), f);
+    win.boxes.seen.clear();
+
+    // One file goes to its command.
+    dropFiles({q(raw)});
+    QTRY_COMPARE(win.label("Lb_raw"), q(raw));
+    QVERIFY(win.kinds.empty());
+    QCOMPARE(win.memo(), (QStringList{"size : 500", "step :  0.0200", "2th init : 10.0000"}));
+    QCOMPARE(win.points(), 500);
+    QCOMPARE(int(win.boxes.seen.size()), 1); // S2.TXT exists now: the usual question
+    QCOMPARE(win.boxes.seen[0].text, QStringLiteral("file already exists. erase?"));
+    win.boxes.seen.clear();
 
     // A dropped calibration is recognised by its content, as the converter does.
     const std::string cal = (dir.path() / "X.CAL").string();
@@ -1180,8 +1194,9 @@ void TestWindow::menusRunTheCommands()
         menus << a->text();
     QCOMPARE(menus, (QStringList{"&File", "&Help"}));
     QCOMPARE(menuTexts(win.child<QMenu>("FileMenu")),
-             (QStringList{"Open &DAT file\u2026\tCtrl+D", "Open &RAW file\u2026\tCtrl+R", "Open r&ecent",
-                          "&Save plot\u2026\tCtrl+S", "&Quit\tCtrl+Q"}));
+             (QStringList{"Open &DAT file\u2026\tCtrl+D", "Open &RAW file\u2026\tCtrl+R",
+                          "&Convert files\u2026\tCtrl+Shift+O", "Open r&ecent", "&Save plot\u2026\tCtrl+S",
+                          "&Quit\tCtrl+Q"}));
     QCOMPARE(menuTexts(win.child<QMenu>("HelpMenu")), QStringList{"&About rawdat"});
 
     // The shortcuts run the commands as the buttons do.

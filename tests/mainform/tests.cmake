@@ -18,6 +18,13 @@ if(TARGET mainform)
   add_test(NAME mainform.window COMMAND test_mainform)
   set_tests_properties(mainform.window PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 
+  add_executable(test_mainform_batch ${CMAKE_CURRENT_LIST_DIR}/test_batch.cpp)
+  set_target_properties(test_mainform_batch PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_mainform_batch PRIVATE window_testkit)
+  target_compile_definitions(test_mainform_batch PRIVATE RAWDAT_CONVERT="$<TARGET_FILE:rawdat-convert>")
+  add_test(NAME mainform.batch COMMAND test_mainform_batch)
+  set_tests_properties(mainform.batch PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+
   add_executable(test_mainform_screenshot ${CMAKE_CURRENT_LIST_DIR}/test_screenshot.cpp)
   set_target_properties(test_mainform_screenshot PROPERTIES AUTOMOC ON)
   target_link_libraries(test_mainform_screenshot PRIVATE window_testkit)
