@@ -267,7 +267,7 @@ TEST(DatReader, BadFilesAreRefusedAndChangeNothing)
     struct Row {
         const char* name;
         std::vector<std::uint8_t> bytes;
-        const char* message;
+        std::string message;
     };
     auto with = [&](auto edit) {
         auto b = image;
@@ -285,9 +285,10 @@ TEST(DatReader, BadFilesAreRefusedAndChangeNothing)
         {"intensity beyond int32", with([](auto& b) { putSingle(b, 7, 3e9f); }),
          "channel 7 holds an intensity that is not a finite 32-bit count (3000000000)"},
         {"data shorter than the count", with([](auto& b) { b.resize(1045 + 130 + 60); }),
-         "Lecture au-delà de la fin de fichier"},
-        {"header cut short", with([](auto& b) { b.resize(700); }), "Lecture au-delà de la fin de fichier"},
-        {"empty file", {}, "Lecture au-delà de la fin de fichier"},
+         "Lecture au-delà de la fin de fichier (" + path + ", byte 1235)"},
+        {"header cut short", with([](auto& b) { b.resize(700); }),
+         "Lecture au-delà de la fin de fichier (" + path + ", byte 700)"},
+        {"empty file", {}, "Lecture au-delà de la fin de fichier (" + path + ", byte 0)"},
     };
     for (const auto& r : rows) {
         test::writeBytes(path, r.bytes);
