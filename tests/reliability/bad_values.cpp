@@ -185,6 +185,9 @@ std::vector<BadValue> badValues()
          "{}/S.DAT: channel 7 holds an intensity that is not a finite 32-bit count (3000000000)"},
         {"DAT cut in its counts", Via::DatCommand, dat({.editDat = [](Image& b) { b.resize(2000); }}),
          Kind::InOut, std::string(eof) + " ({}/S.DAT, byte 2000)"},
+        {"PNG image named .DAT", Via::DatCommand,
+         dat({.editDat = [](Image& b) { putText(b, 0, "\x89PNG\r\n\x1A\n"); }}), Kind::Refusal,
+         "{}/S.DAT: not a DAT file (it begins with 0x89 \"PNG\", as a PNG image does)"},
         {"CAL knots decreasing", Via::DatCommand,
          dat(withCalibration([](TCalibration& c) { c.KnotPos[3] = 0.05; })), Kind::Refusal,
          "{}/C.CAL: knot positions of the spline calibration do not increase (knot 3 at 0.0500 after "
