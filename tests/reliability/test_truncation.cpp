@@ -1,8 +1,9 @@
 // Every prefix of a valid file, for every reader, both commands and the F1B conversion. A binary
 // reader either fails with "Lecture au-delà de la fin de fichier", naming the file and the byte
-// where the prefix ends (where the missing bytes begin), and leaves the caller's records as they were, or reads exactly what the whole
-// file holds (when the cut falls in bytes it never reads). A TXT prefix is a shorter scan. A
-// command either fails and writes nothing, or writes exactly the files of the whole input.
+// where the prefix ends (where the missing bytes begin), and leaves the caller's records as they
+// were, or reads exactly what the whole file holds (when the cut falls in bytes it never reads). A
+// TXT prefix is a shorter scan. A command either fails and writes nothing, or writes exactly the
+// files of the whole input.
 #include "reliability.h"
 
 #include "fmt_raw/raw.h"
@@ -242,7 +243,8 @@ void sweepCommand(const std::string& what, const TempDir& dir, const std::string
         } else {
             ++failed;
             ASSERT_EQ(r.errors.size(), 1u) << what << " cut at " << n;
-            EXPECT_EQ(r.errors[0], std::string(iotext::kEndOfFile) + " (" + input + ", byte " + std::to_string(n) + ")")
+            EXPECT_EQ(r.errors[0],
+                      std::string(iotext::kEndOfFile) + " (" + input + ", byte " + std::to_string(n) + ")")
                 << what << " cut at " << n;
         }
         ASSERT_EQ(folderImage(dir.path()), expected) << what << " cut at " << n;
@@ -290,8 +292,8 @@ TEST(Truncation, TheDatCommandWritesNothingForACutCalFile)
         const CommandRun r = runDatCommand(dat);
         ASSERT_FALSE(r.ok) << n;
         ASSERT_EQ(r.errors.size(), 1u) << n;
-        EXPECT_EQ(r.errors[0],
-                  std::string(iotext::kEndOfFile) + " (" + dir.file("C.CAL") + ", byte " + std::to_string(n) + ")")
+        EXPECT_EQ(r.errors[0], std::string(iotext::kEndOfFile) + " (" + dir.file("C.CAL") + ", byte " +
+                                   std::to_string(n) + ")")
             << n;
         ASSERT_EQ(folderImage(dir.path()), before) << n;
     }
