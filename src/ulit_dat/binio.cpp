@@ -15,7 +15,8 @@ void ByteReader::seek(std::size_t offset)
 
 void ByteReader::failEndOfFile() const
 {
-    throw InOutError(iotext::kEndOfFile, file_, static_cast<std::int64_t>(off_));
+    // The first byte that a failed read or seek needs and the file lacks is the one after its last.
+    throw InOutError(iotext::kEndOfFile, file_, static_cast<std::int64_t>(size_));
 }
 
 } // namespace rawdat

@@ -1,6 +1,7 @@
 // Checked little-endian reading from a file image in memory, and building a file image to write.
 // Every read checks the bytes that remain and fails with "Lecture au-delà de la fin de fichier",
-// naming the file and the offset of the read that ran out.
+// naming the file and the offset where the missing bytes begin: the end of the file, whatever
+// offset the read that ran out started at.
 #pragma once
 
 #include "ulit_dat/real48.h"

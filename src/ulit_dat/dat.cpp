@@ -1,8 +1,8 @@
 // DAT detector file: a record-structured binary file of one scan.
 //
 //  offset  size        content
-//  0       1           start byte 0x4B (not checked)
-//  1       1           framing byte 2 (not checked)
+//  0       1           start byte 0x4B (0 is read too)
+//  1       1           framing byte 2 (0 is read too)
 //  2       2           channel count, unsigned 16-bit
 //  4       1           framing byte 2 (not checked)
 //  5       8 x 130     header record: 8 blocks of framing byte, 128 header bytes, framing byte
@@ -17,8 +17,11 @@
 //  H[330..338] calibration name, H[501..508] wavelength as a Double (file offset 512),
 //  H[511] zero byte, H[540..548] tube voltage, H[550..558] tube current.
 //
-// The framing bytes are skipped without being checked. The reader fills nothing until the whole
-// file has been read and checked, so a short or bad file leaves the caller's records as they were.
+// The framing bytes are skipped without being checked, except the first: a file whose start byte
+// and first framing byte hold neither their values nor 0 is not a DAT file (a PNG image, a RAW or
+// CAL file given a .DAT name) and is refused before anything else is read. The reader fills nothing
+// until the whole file has been read and checked, so a short or bad file leaves the caller's
+// records as they were.
 #include "ulit_dat/litdat.h"
 
 #include "ulit_dat/binio.h"
@@ -26,6 +29,7 @@
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/numtext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -65,6 +69,38 @@ std::int32_t countOf(float v, const std::string& file, int channel)
     return static_cast<std::int32_t>(v);
 }
 
+// Refuses a file whose first two bytes are not a DAT file's, naming what they are when they are
+// another known file's. Framing written as zeros is read as the writer's framing would be.
+void checkDatStart(const Bytes& b, const std::string& file)
+{
+    const bool startByte = b.size() < 1 || b[0] == 0x4B || b[0] == 0;
+    const bool framingByte = b.size() < 2 || b[1] == 0x02 || b[1] == 0;
+    if (startByte && framingByte)
+        return;
+    const auto starts = [&b](std::string_view s) {
+        return b.size() >= s.size() && std::equal(s.begin(), s.end(), b.begin(), [](char c, std::uint8_t u) {
+                   return static_cast<std::uint8_t>(c) == u;
+               });
+    };
+    std::string begins;
+    if (starts("\x89PNG"))
+        begins = "0x89 \"PNG\", as a PNG image does";
+    else if (starts("RAW"))
+        begins = "\"RAW\", as a RAW file does";
+    else if (starts("\x4B\x64"))
+        begins = "0x4B 0x64, as a CAL file does";
+    else {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        for (std::size_t k = 0; k < std::min<std::size_t>(b.size(), 2); ++k) {
+            begins += k == 0 ? "0x" : " 0x";
+            begins += kHex[b[k] >> 4];
+            begins += kHex[b[k] & 0xF];
+        }
+        begins += ", not 0x4B 0x02";
+    }
+    throw Refusal(file, "not a DAT file (it begins with " + begins + ")");
+}
+
 } // namespace
 
 const std::uint64_t TLitdat::kDatMaxSize = kDataStart + (kDataCapacity / 32) * kBlock + 1;
@@ -83,6 +119,7 @@ bool TLitdat::Lect_Dat(const std::string& FileName, TScanHeader& Header, TScanPa
     const auto bytes = fsio::tryReadFile(FileName, {kDatMaxSize, "DAT"});
     if (!bytes)
         return false;
+    checkDatStart(*bytes, FileName);
     ByteReader r(*bytes, FileName);
 
     r.seek(2);

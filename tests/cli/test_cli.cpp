@@ -271,7 +271,7 @@ TEST(Cli, OutputFolderCalibrationAndDryRun)
     EXPECT_EQ(r.status, 1);
     const std::string out = dir.path().string() + "/out/";
     EXPECT_EQ(r.out, "in/LAB6.DAT: would write " + out + "LAB6.RAW, " + out + "LAB6.2CL\n"
-                     "in/-b.RAW: Lecture au-delà de la fin de fichier (byte 8)\n");
+                     "in/-b.RAW: Lecture au-delà de la fin de fichier (byte 21)\n");
     EXPECT_EQ(r.err, "2 files: 1 to convert, 1 failed; dry run, nothing written\n");
     EXPECT_EQ(image(), before);
 

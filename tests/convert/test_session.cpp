@@ -265,7 +265,7 @@ TEST(DatCommand, TruncatedFileReportsAndWritesNothing)
     writeBytes(dat, b);
     EXPECT_FALSE(f.runDat(dat));
     ASSERT_EQ(f.ui.errors.size(), 1u);
-    EXPECT_EQ(f.ui.errors[0], "Lecture au-delà de la fin de fichier (" + dat + ", byte 1045)");
+    EXPECT_EQ(f.ui.errors[0], "Lecture au-delà de la fin de fichier (" + dat + ", byte 3000)");
     EXPECT_EQ(listFolder(f.dir.path()), (std::vector<std::string>{"C.CAL", "S.DAT"}));
 }
 

@@ -184,7 +184,10 @@ std::vector<BadValue> badValues()
          dat({.editDat = [](Image& b) { putChannel(b, 7, 3e9f); }}), Kind::Refusal,
          "{}/S.DAT: channel 7 holds an intensity that is not a finite 32-bit count (3000000000)"},
         {"DAT cut in its counts", Via::DatCommand, dat({.editDat = [](Image& b) { b.resize(2000); }}),
-         Kind::InOut, std::string(eof) + " ({}/S.DAT, byte 1045)"},
+         Kind::InOut, std::string(eof) + " ({}/S.DAT, byte 2000)"},
+        {"PNG image named .DAT", Via::DatCommand,
+         dat({.editDat = [](Image& b) { putText(b, 0, "\x89PNG\r\n\x1A\n"); }}), Kind::Refusal,
+         "{}/S.DAT: not a DAT file (it begins with 0x89 \"PNG\", as a PNG image does)"},
         {"CAL knots decreasing", Via::DatCommand,
          dat(withCalibration([](TCalibration& c) { c.KnotPos[3] = 0.05; })), Kind::Refusal,
          "{}/C.CAL: knot positions of the spline calibration do not increase (knot 3 at 0.0500 after "
@@ -201,9 +204,9 @@ std::vector<BadValue> badValues()
          dat(withCalibration([](TCalibration& c) { c.SplineD[4] = HUGE_VAL; })), Kind::Refusal,
          "{}/C.CAL: knot 4 of the spline calibration holds a value that is not a finite number"},
         // Knot values 1..100 are positions; values 101.. angle, b, c, d knot by knot. Running value
-        // 237 (SplineB of knot 35) starts at 108 + 8 * 236 + 2 * 14 = 2024.
+        // 237 (SplineB of knot 35) starts at 108 + 8 * 236 + 2 * 14 = 2024: the cut at 2030 falls in it.
         {"CAL cut in its knots", Via::DatCommand, dat({.editCal = [](Image& b) { b.resize(2030); }}),
-         Kind::InOut, std::string(eof) + " ({}/C.CAL, byte 2024)"},
+         Kind::InOut, std::string(eof) + " ({}/C.CAL, byte 2030)"},
         {"no CAL file", Via::DatCommand, dat(std::move(noCal)), Kind::Refusal,
          "{}/S.DAT: no calibration: C.CAL was not found beside it and no calibration has been read before; "
          "nothing converted",
@@ -258,7 +261,7 @@ std::vector<BadValue> badValues()
         {"RAW1 start beyond a Single", Via::RawCommand, raw(raw1Image(raw1Start)), Kind::Float,
          "Débordement de virgule flottante"},
         {"RAW cut in its counts", Via::RawCommand, raw(cut), Kind::InOut,
-         std::string(eof) + " ({}/S.RAW, byte 314)"},
+         std::string(eof) + " ({}/S.RAW, byte 327)"},
         {"RAW zero step", Via::RawCommand, raw(raw2With({1, 2}, [](Raw2Range& r) { r.step = 0; })),
          Kind::Refusal, "{}/S.TXT: the scan's step is 0 or its range is not finite; no points to write"},
         {"RAW zero step, step-scan export", Via::ExportSteps,
@@ -276,7 +279,7 @@ std::vector<BadValue> badValues()
          "{}/x.fdt: KChannels is 32: a scan of 1024 x KChannels counts must fit the 32767 entries of Data "
          "(KChannels 0 to 31)"},
         {"FDT cut in its scan", Via::FdtRecord, fdt([](Image& b) { b.resize(18000); }), Kind::InOut,
-         std::string(eof) + " ({}/x.fdt, byte 16448)"},
+         std::string(eof) + " ({}/x.fdt, byte 18000)"},
         {"DTB entry type 6", Via::Dtb, dtb(6, 0, 506), Kind::Refusal, "{}/x.dtb: entry type 6 is above 5"},
         {"DTB more entries than bytes", Via::Dtb, dtb(5, 3, 700), Kind::Refusal,
          "{}/x.dtb: declares 3 entries of 156 bytes, which need 974 bytes; the file holds 700"},

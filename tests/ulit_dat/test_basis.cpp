@@ -169,8 +169,9 @@ TEST(ByteReader, ChecksEveryReadAndNamesFileAndOffset)
     } catch (const InOutError& e) {
         EXPECT_EQ(e.text(), "Lecture au-delà de la fin de fichier");
         EXPECT_EQ(e.file(), "x.bin");
-        EXPECT_EQ(e.offset(), 6);
-        EXPECT_STREQ(e.what(), "Lecture au-delà de la fin de fichier (x.bin, byte 6)");
+        // The missing bytes begin where the file ends, not where the read began.
+        EXPECT_EQ(e.offset(), 7);
+        EXPECT_STREQ(e.what(), "Lecture au-delà de la fin de fichier (x.bin, byte 7)");
     }
     EXPECT_EQ(r.u8(), 0xAA); // a failed read moves nothing
     EXPECT_THROW(r.seek(8), InOutError);

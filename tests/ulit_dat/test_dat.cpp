@@ -267,7 +267,7 @@ TEST(DatReader, BadFilesAreRefusedAndChangeNothing)
     struct Row {
         const char* name;
         std::vector<std::uint8_t> bytes;
-        const char* message;
+        std::string message;
     };
     auto with = [&](auto edit) {
         auto b = image;
@@ -285,9 +285,22 @@ TEST(DatReader, BadFilesAreRefusedAndChangeNothing)
         {"intensity beyond int32", with([](auto& b) { putSingle(b, 7, 3e9f); }),
          "channel 7 holds an intensity that is not a finite 32-bit count (3000000000)"},
         {"data shorter than the count", with([](auto& b) { b.resize(1045 + 130 + 60); }),
-         "Lecture au-delà de la fin de fichier"},
-        {"header cut short", with([](auto& b) { b.resize(700); }), "Lecture au-delà de la fin de fichier"},
-        {"empty file", {}, "Lecture au-delà de la fin de fichier"},
+         "Lecture au-delà de la fin de fichier (" + path + ", byte 1235)"},
+        {"header cut short", with([](auto& b) { b.resize(700); }),
+         "Lecture au-delà de la fin de fichier (" + path + ", byte 700)"},
+        {"empty file", {}, "Lecture au-delà de la fin de fichier (" + path + ", byte 0)"},
+        // A file that is not a DAT file is refused before its bytes are read as one.
+        {"a PNG image", with([](auto& b) { std::memcpy(b.data(), "\x89PNG\r\n\x1A\n", 8); }),
+         path + ": not a DAT file (it begins with 0x89 \"PNG\", as a PNG image does)"},
+        {"a RAW file", with([](auto& b) { std::memcpy(b.data(), "RAW2", 4); }),
+         path + ": not a DAT file (it begins with \"RAW\", as a RAW file does)"},
+        {"a CAL file", with([](auto& b) { b[1] = 0x64; }),
+         path + ": not a DAT file (it begins with 0x4B 0x64, as a CAL file does)"},
+        {"another start byte", with([](auto& b) { b[0] = 0x4C; }),
+         path + ": not a DAT file (it begins with 0x4C 0x02, not 0x4B 0x02)"},
+        {"another first framing byte", with([](auto& b) { b[1] = 0x03; }),
+         path + ": not a DAT file (it begins with 0x4B 0x03, not 0x4B 0x02)"},
+        {"one byte", {0xFF}, path + ": not a DAT file (it begins with 0xFF, not 0x4B 0x02)"},
     };
     for (const auto& r : rows) {
         test::writeBytes(path, r.bytes);

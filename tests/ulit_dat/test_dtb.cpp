@@ -236,14 +236,14 @@ TEST(Dtb, FileErrors)
         EXPECT_EQ(err.text(), iotext::kNotFound);
     }
     Bytes header = makeDtb(0, 0, 3);
-    header.resize(503); // ends inside the value at 502
+    header.resize(503); // ends inside the value at 502, where the missing bytes begin at 503
     const std::string file = writeDtb(dir, header);
     try {
         TLitdat().Lect_DTB(file, h, e);
         ADD_FAILURE();
     } catch (const InOutError& err) {
         EXPECT_EQ(err.text(), iotext::kEndOfFile);
-        EXPECT_EQ(err.offset(), 502);
+        EXPECT_EQ(err.offset(), 503);
     }
     EXPECT_EQ(h, TDtbHeader{});
     // Read only: the file is opened for reading alone.

@@ -425,12 +425,13 @@ TEST(FdtErrors, ShortFilesFailWithTheEndOfFileErrorAndChangeNothing)
 {
     FdtFile f(sampleHeader(1, 3), 1); // three scans declared, one written
 
+    // The offset named is where the missing bytes begin: the end of the file.
     struct Row { std::int32_t scan; std::size_t truncateTo; std::int64_t offset; };
     const Row rows[] = {
-        {2, 0, 16448 + 4160},      // record 2 lies past the end
-        {1, 16448 + 4159, 16448},  // record 1 is one byte short
-        {1, 260, 257},             // the header ends inside Wavelength
-        {1, 0x230, 313},           // the header ends inside CalName
+        {2, 0, 16448 + 4160},            // record 2 lies past the end
+        {1, 16448 + 4159, 16448 + 4159}, // record 1 is one byte short
+        {1, 260, 260},                   // the header ends inside Wavelength
+        {1, 0x230, 0x230},               // the header ends inside CalName
     };
     const ByteVec whole = test::readBytes(f.file);
     for (const auto& r : rows) {

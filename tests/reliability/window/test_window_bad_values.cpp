@@ -50,7 +50,7 @@ TEST(WindowBadValues, EachInItsErrorBoxAndTheWindowStaysUsable)
         EXPECT_EQ(errors, std::vector<std::string>{inFolder(row.message, dir)});
         EXPECT_EQ(folderImage(dir.path()), before);
     }
-    EXPECT_GE(cases, 30); // 18 of the DAT command, 12 of the RAW command
+    EXPECT_GE(cases, 31); // 19 of the DAT command, 12 of the RAW command
 
     TempDir good;
     boxes.seen.clear();
