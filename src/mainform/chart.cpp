@@ -301,7 +301,10 @@ std::optional<PatternPoint> CrossChart::nearestPoint(int x) const
                                [](const QCPGraphData& d, double k) { return d.key < k; });
     if (it == data->constEnd() || (it != data->constBegin() && key - (it - 1)->key < it->key - key))
         --it;
-    return main_.points[main_.source[static_cast<std::size_t>(it - data->constBegin())]];
+    const auto i = static_cast<std::size_t>(it - data->constBegin());
+    if (main_.source.size() != static_cast<std::size_t>(data->size()))
+        return PatternPoint{it->key, it->value}; // filled from outside, without setPattern
+    return main_.points[main_.source[i]];
 }
 
 bool CrossChart::savePicture(const QString& path, const QString& title, QSize pixels, int dpi)
