@@ -1006,9 +1006,16 @@ void TestWindow::doubleClickScales()
         QCOMPARE(c->yAxis->range().upper, 1050.0);
         const QCPRange x = c->xAxis->range();
         const QCPRange y = c->yAxis->range();
-        c->xAxis->setRange(22, 40);
+        // + zooms both axes by 0.8 about the centre, Right pans by a tenth, Home shows all again.
+        QTest::keyClick(c, Qt::Key_Plus);
+        QCOMPARE(c->xAxis->range().size(), x.size() * 0.8);
+        QCOMPARE(c->yAxis->range().center(), y.center());
+        const QCPRange zoomed = c->xAxis->range();
+        QTest::keyClick(c, Qt::Key_Right);
+        QCOMPARE(c->xAxis->range().lower, zoomed.lower + zoomed.size() * 0.1);
         QTest::keyClick(c, Qt::Key_Home);
         QVERIFY(c->xAxis->range() == x && c->yAxis->range() == y);
+        QCOMPARE(c->focusPolicy(), Qt::StrongFocus);
     } else {
         QVERIFY(c->yAxis->range() == yBefore); // nothing to fit
     }
