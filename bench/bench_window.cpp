@@ -1,6 +1,7 @@
 // The window's own work: one mouse move over a plot of 8192 points (readout, cross, repaint of
-// its strips), and a DAT command on the bundled sample from its start to the plotted pattern
-// and to its end. Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+// its strips), a DAT command on the bundled sample from its start to the plotted pattern
+// and to its end, a RAW file of 7000 steps opened, and a frame of panning over 21 patterns. Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+#include "fmt_raw/raw.h"
 #include "mainform/rawdat_window.h"
 
 #include <QApplication>
@@ -42,8 +43,7 @@ std::unique_ptr<TRawDat> windowWith8192Points()
         const double peak = 20000 * std::exp(-std::pow(std::fmod(x, 12.5) - 6, 2) / 0.01);
         points.append(QCPGraphData(x, noise(rng) + peak));
     }
-    w->chart()->series()->data()->set(points, true);
-    w->chart()->rescaleAxes();
+    w->chart()->setPattern(points, 1.5406);
     w->chart()->replot();
     QApplication::processEvents();
     return w;
@@ -118,6 +118,90 @@ void BM_DatCommandOnSample(benchmark::State& state)
         state.SkipWithError("the sample was not plotted");
 }
 BENCHMARK(BM_DatCommandOnSample)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A RAW file of `steps` steps from 10 degrees by 0.01, peaks over a noisy background.
+QString writeRaw(const QTemporaryDir& dir, const char* name, int steps, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::poisson_distribution<int> noise(200);
+    RawModule m;
+    TScanHeader h;
+    auto data = std::make_unique<TData>();
+    h.Size = steps;
+    h.Wavelength = 1.5406;
+    m.RangeInfo.Start = 10;
+    m.RangeInfo.Step = 0.01f;
+    m.RangeInfo.StepTime = 1;
+    for (int i = 1; i <= steps; ++i) {
+        const double x = 10 + (i - 1) * 0.01;
+        (*data)[i] = noise(rng) + static_cast<int>(20000 * std::exp(-std::pow(std::fmod(x, 12.5) - 6, 2) / 0.01));
+    }
+    const QString path = dir.filePath(QLatin1String(name));
+    Ecr_RAW(m, QFile::encodeName(path).toStdString(), h, *data);
+    return path;
+}
+
+// The RAW command on a file of 7000 steps; arg 0 measures from the click to the replot that
+// shows the pattern, arg 1 to the window painted after the whole command (its files written).
+void BM_OpenRaw7000(benchmark::State& state)
+{
+    const bool whole = state.range(0) == 1;
+    QTemporaryDir dir;
+    const QString raw = writeRaw(dir, "S7000.RAW", 7000, 7000);
+    TRawDat w;
+    w.show();
+    QApplication::processEvents();
+    w.setFileChooser([&](FileKind) { return std::optional<QString>(raw); });
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point plotted;
+    QObject::connect(w.chart(), &QCustomPlot::afterReplot, [&] { plotted = Clock::now(); });
+    for (auto _ : state) {
+        QFile::remove(dir.filePath(QStringLiteral("S7000.TXT")));
+        QFile::remove(dir.filePath(QStringLiteral("S7000.2CL")));
+        const Clock::time_point start = Clock::now();
+        w.Bt_RAWClick();
+        Clock::time_point end = plotted;
+        if (whole) {
+            w.repaint(); // what the event loop does next
+            end = Clock::now();
+        }
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    if (w.chart()->series()->data()->size() != 7000)
+        state.SkipWithError("the file was not plotted");
+}
+BENCHMARK(BM_OpenRaw7000)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One frame while panning: the view moved by a step and the plot replotted and painted, with the
+// pattern and 20 others of 7000 points over it, half of their range in view.
+void BM_PanOverlayFrame(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    auto w = std::make_unique<TRawDat>();
+    w->resize(1280, 800);
+    w->show();
+    QApplication::processEvents();
+    QStringList others;
+    for (int k = 0; k < 20; ++k)
+        others << writeRaw(dir, qPrintable(QStringLiteral("O%1.RAW").arg(k)), 7000, 100 + k);
+    w->setFileChooser([&](FileKind) { return std::optional<QString>(writeRaw(dir, "MAIN.RAW", 7000, 1)); });
+    w->Bt_RAWClick();
+    w->addToPlot(others);
+    CrossChart* c = w->chart();
+    if (c->graphCount() != 21)
+        state.SkipWithError("the overlay was not drawn");
+    c->xAxis->setRange(20, 45);
+    c->replot();
+    QApplication::processEvents();
+    double step = 0.1;
+    for (auto _ : state) {
+        if (c->xAxis->range().upper > 78 || c->xAxis->range().lower < 12)
+            step = -step;
+        c->xAxis->moveRange(step);
+        c->replot(QCustomPlot::rpImmediateRefresh);
+    }
+}
+BENCHMARK(BM_PanOverlayFrame)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

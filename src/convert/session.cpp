@@ -527,6 +527,17 @@ void TConversion::loadRaw(const std::string& path)
     ui_.appendMemo("2th init : " + fixedText(range.Start, 4, 7));
 }
 
+XyPattern rawRangePattern(const TRawDatState& s, std::size_t k, TSingleArray& x, TSingleArray& y)
+{
+    TScanHeader header = s.Header;
+    TScanParams params = s.Params;
+    TRangeInfo range = s.Raw.RangeInfo;
+    auto data = std::make_unique<TData>();
+    RangeRecords(s.Raw, k, header, params, range, *data);
+    rangePattern(range, *data, header.Size, x, y);
+    return xyPattern(s.RawFileName, header, header.Comment2.view(), range, y, header.Size);
+}
+
 void TConversion::plotAndExportRaw()
 {
     const RawModule& raw = s_.Raw;

@@ -194,6 +194,10 @@ private:
     std::string calibrationPath_; // the calibration file of the current DAT file
 };
 
+// Range k (an index into s.Raw.Ranges) of the RAW file `s` last read, as its text exports hold
+// it: its grid in x[1..n] and counts in y[1..n], n the pattern's count of points.
+XyPattern rawRangePattern(const TRawDatState& s, std::size_t k, TSingleArray& x, TSingleArray& y);
+
 // Header texts are Windows-1252 bytes; front ends that show them decode them with this.
 std::string windows1252ToUtf8(std::string_view text);
 

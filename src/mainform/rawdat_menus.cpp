@@ -53,9 +53,12 @@ void TRawDat::buildMenus()
     file->addSeparator();
     add(file, "SavePlotAction", QStringLiteral("&Save plot\u2026"), QKeySequence(QStringLiteral("Ctrl+S")),
         &TRawDat::savePlotClick);
+    addPlotActions(file);
     file->addSeparator();
     add(file, "QuitAction", QStringLiteral("&Quit"), QKeySequence(QStringLiteral("Ctrl+Q")),
         &TRawDat::QuitClick);
+
+    buildViewMenu();
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("HelpMenu"));
@@ -136,6 +139,7 @@ void TRawDat::savePlotClick()
 {
     const QString png = QStringLiteral("PNG image (*.png)");
     const QString pdf = QStringLiteral("PDF document (*.pdf)");
+    const QString svg = QStringLiteral("SVG drawing (*.svg)");
     QString filter = png;
     std::optional<QString> path;
     if (saveChooser_)
@@ -143,14 +147,19 @@ void TRawDat::savePlotClick()
     else
         path = QFileDialog::getSaveFileName(this, QStringLiteral("Save plot"),
                                             dialogFolder(QStringLiteral("SavePlot")),
-                                            png + QStringLiteral(";;") + pdf, &filter);
+                                            png + QStringLiteral(";;") + pdf + QStringLiteral(";;") + svg, &filter);
     if (!path || path->isEmpty())
         return;
     if (!path->endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) &&
-        !path->endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
-        path->append(filter == pdf ? QStringLiteral(".pdf") : QStringLiteral(".png"));
+        !path->endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive) &&
+        !path->endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
+        path->append(filter == pdf ? QStringLiteral(".pdf") : filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png"));
     rememberFolder(QStringLiteral("SavePlot"), *path);
-    if (!savePicture(*path))
+    QSize pixels;
+    int dpi = 96;
+    if (!saveChooser_ && path->endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) && !askPictureSize(pixels, dpi))
+        return;
+    if (!savePicture(*path, pixels, dpi))
         reportError(
             ("The plot could not be saved to " + QDir::toNativeSeparators(*path) + ".").toStdString());
 }
@@ -175,10 +184,7 @@ void TRawDat::showReadout(int X, int Y)
 {
     pointer_ = QPoint(X, Y);
     pointerOverChart_ = true;
-    const double x = Chart1->xAxis->pixelToCoord(X);
-    const double y = Chart1->yAxis->pixelToCoord(Y);
-    StatusPanel1->setText(
-        QString::fromStdString("Cursor : (" + fixedText(x, 3, 5) + "/" + fixedText(y, 4, 5) + ")"));
+    StatusPanel1->setText(readoutText(X, Y));
 }
 
 // The view moved (zoom, pan, double-click, a new pattern) under a pointer that did not.

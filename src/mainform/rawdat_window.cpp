@@ -179,6 +179,7 @@ void TRawDat::runCommand(bool (TConversion::*command)())
     if (busy_)
         return;
     busy_ = true;
+    commandIsRaw_ = command == &TConversion::runRaw;
     kept_.reset();
     previousCalibration_.reset();
     bool ok = false;
@@ -315,11 +316,16 @@ void TRawDat::showPlot()
     // after the points of equal x.
     if (!std::is_sorted(pending_.cbegin(), pending_.cend(), byKey))
         std::stable_sort(pending_.begin(), pending_.end(), byKey);
-    Series1->data()->set(pending_, true);
+    Chart1->setPattern(pending_, state_.Header.Wavelength);
     pending_.clear();
     plotPending_ = false;
-    Chart1->updateViewLimits();
-    Series1->rescaleAxes();
+    rawInView_ = commandIsRaw_;
+    rangeInView_ = rawInView_ ? static_cast<int>(state_.Raw.MainRange) : 0;
+    fileInView_ = QFileInfo(QFile::decodeName(
+                                QByteArray::fromStdString(rawInView_ ? state_.RawFileName : state_.DatFileName)))
+                      .fileName();
+    Chart1->setPatternName(fileInView_);
+    updateViewMenu();
     Chart1->replot();
 }
 
@@ -357,29 +363,18 @@ void TRawDat::pointerLeftChart()
     }
 }
 
-// Automatic scaling again: the left axis fits the data; the bottom axis starts at 0 and its
-// maximum fits the data (when the data end below 0 the minimum 0 cannot hold, and the bottom
-// axis fits the data at both ends). The top axis carries no series: its automatic maximum has
-// nothing to fit.
+// The first view again (as Home gives it). Without data the left axis keeps its range and the
+// bottom axis starts at 0.
 void TRawDat::Chart1DblClick()
 {
-    Chart1->yAxis->rescale();
-    bool found = false;
-    const QCPRange keys = Series1->getKeyRange(found);
-    if (found && keys.upper > 0)
-        Chart1->xAxis->setRange(0, keys.upper);
-    else if (found)
-        Chart1->xAxis->rescale();
-    else if (Chart1->xAxis->range().upper > 0)
+    if (!Chart1->showAll() && Chart1->xAxis->range().upper > 0)
         Chart1->xAxis->setRangeLower(0);
     Chart1->replot();
 }
 
-bool TRawDat::savePicture(const QString& path)
+bool TRawDat::savePicture(const QString& path, QSize pixels, int dpi)
 {
-    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
-        return Chart1->savePdf(path);
-    return Chart1->savePng(path);
+    return Chart1->savePicture(path, titleOfView(), pixels, dpi);
 }
 
 void TRawDat::chartContextMenu(const QPoint& pos)
@@ -456,8 +451,7 @@ void TRawDat::saveDataAs()
         path->append(QStringLiteral(".xy"));
     }
     try {
-        fsio::writeFileAtomic(QFile::encodeName(*path).toStdString(),
-                              xyFileText(state_.LastPattern, f->format));
+        fsio::writeFileAtomic(QFile::encodeName(*path).toStdString(), xyFileText(patternInView(), f->format));
     } catch (const std::exception& e) {
         reportError(e.what());
     }
@@ -505,6 +499,15 @@ void TRawDat::dragEnterEvent(QDragEnterEvent* event)
 
 void TRawDat::dropEvent(QDropEvent* event)
 {
+    if (event->modifiers() & Qt::ControlModifier) { // drawn over the pattern, not converted
+        QStringList paths;
+        for (const QUrl& u : event->mimeData()->urls())
+            if (u.isLocalFile())
+                paths << u.toLocalFile();
+        event->acceptProposedAction();
+        QTimer::singleShot(0, this, [this, paths] { addToPlot(paths); });
+        return;
+    }
     QStringList files;
     for (const QUrl& u : event->mimeData()->urls())
         if (u.isLocalFile())

@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 
+class QAction;
+class QActionGroup;
 class QFileDialog;
 class QFrame;
 class QLabel;
@@ -63,8 +65,22 @@ public:
     // that cannot tell, by its extension); nothing for a file that is neither a DAT nor a RAW
     // file. Raises a refusal for anything that is not a regular file.
     static std::optional<FileKind> kindOfFile(const QString& path);
-    // Saves the plot as PNG, or as PDF when the name ends in .pdf; false when it could not be written.
-    bool savePicture(const QString& path);
+    // Saves the plot as PNG, or as PDF or SVG when the name ends in .pdf or .svg, titled with the
+    // name of the file in view; `pixels` and `dpi` as CrossChart::savePicture. False when it
+    // could not be written.
+    bool savePicture(const QString& path, QSize pixels = {}, int dpi = 96);
+
+    // The ranges of the RAW file in view (0 for a DAT file) and the index of the one shown, in
+    // file order from 0.
+    int rangeCount() const;
+    int rangeInView() const { return rangeInView_; }
+    // Picks the files File > Add to plot… draws over the pattern; an empty function restores
+    // the dialog.
+    using OverlayChooser = std::function<QStringList()>;
+    void setOverlayChooser(OverlayChooser chooser) { overlayChooser_ = std::move(chooser); }
+    // Draws the patterns of DAT and RAW files, read as the commands read them and not converted,
+    // over the pattern in view (a DAT without its calibration only over channels).
+    void addToPlot(const QStringList& paths);
 
     // Opens the files one after the other, each by its content, as if they were dropped on the
     // window: the files named on the command line and the recent files.
@@ -85,6 +101,15 @@ public slots:
     void savePlotClick();
     void aboutClick();
     void convertFilesClick();
+    // Shows range k of the RAW file in view (an index in file order, from 0); nothing for another k.
+    void showRange(int k);
+    void addToPlotClick();
+    void clearOverlay();
+    // "Save data as…": the pattern in view as .xy, .xye or CSV.
+    void saveDataAs();
+
+signals:
+    void rangeShown(int k);
 
 protected:
     bool event(QEvent* event) override;
@@ -126,9 +151,20 @@ private:
     void showPlot();
     void pointerLeftChart();
     void chartContextMenu(const QPoint& pos);
-    // "Save data as…": the pattern of the last two-column file as .xy, .xye or CSV.
-    void saveDataAs();
     std::optional<QString> showSaveDataDialog();
+    // The View menu and the plot's entries of the File menu (plot_menu.cpp).
+    void addPlotActions(QMenu* file);
+    void buildViewMenu();
+    void updateViewMenu();
+    void setScaleClick(IntensityScale scale);
+    // The readout of the data point nearest to the pointer.
+    QString readoutText(int X, int Y) const;
+    // The pattern in view as the text exports hold it: of the range shown, or of the last
+    // two-column file.
+    XyPattern patternInView() const;
+    QString titleOfView() const;
+    // The size in pixels and the resolution of a PNG picture; false when the user cancels.
+    bool askPictureSize(QSize& pixels, int& dpi);
     // Runs the dropped files' commands, one after the other.
     void processDropQueue();
 
@@ -169,6 +205,20 @@ private:
     QMenu* recentMenu_ = nullptr;
     QPoint pointer_;                    // where the pointer last moved over the plot
     bool pointerOverChart_ = false;
+
+    // The plot's menus and what they show.
+    OverlayChooser overlayChooser_;
+    bool commandIsRaw_ = false;         // the running command is the RAW command
+    bool rawInView_ = false;            // the pattern in view is a RAW file's
+    int rangeInView_ = 0;
+    QString fileInView_;                // its name, without the folder
+    IntensityScale previousScale_ = IntensityScale::Linear; // what Ctrl+L goes back to
+    QActionGroup* scaleGroup_ = nullptr;
+    QActionGroup* unitGroup_ = nullptr;
+    QAction* nextRange_ = nullptr;
+    QAction* previousRange_ = nullptr;
+    QAction* saveData_ = nullptr;
+    QAction* clearOverlay_ = nullptr;
 };
 
 } // namespace rawdat

@@ -56,7 +56,7 @@ void TestScreenshot::windowAfterConvertingTheSample()
     QCursor::setPos(w.chart()->mapToGlobal(target));
     QTRY_VERIFY(w.crossShown());
     QCOMPARE(QPoint(w.lastX(), w.lastY()), target);
-    QVERIFY(w.findChild<StatusPanel*>(QStringLiteral("StatusPanel1"))->text().startsWith(QStringLiteral("Cursor : (")));
+    QVERIFY(w.findChild<StatusPanel*>(QStringLiteral("StatusPanel1"))->text().startsWith(QStringLiteral("Cursor : 2\u03B8 ")));
     QTest::qWait(300);
 
     const QRect frame = w.frameGeometry();

@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -225,6 +226,10 @@ private slots:
     void viewStopsAtAMarginAroundTheData_data();
     void viewStopsAtAMarginAroundTheData();
     void minimumSizeKeepsMemoAndQuitWhole();
+    void intensityScales();
+    void xUnitsOfAKnownPoint();
+    void rangesSwitchAndExport();
+    void overlayOfPatterns();
 
     // ---- quit, texts ----
     void quitReleasesAndCloses();
@@ -805,7 +810,7 @@ void TestWindow::crossInvertsAndRestores()
     moveMouse(c, QPoint(r.left() - 3, p2.y()));
     QVERIFY(!win.w->crossShown());
     QCOMPARE(win.picture(), base);
-    QVERIFY(win.status().startsWith(QStringLiteral("Cursor : (")));
+    QVERIFY(win.status().startsWith(QStringLiteral("Cursor : 2\u03B8 ")));
 }
 
 void TestWindow::crossEdges_data()
@@ -972,7 +977,7 @@ void TestWindow::doubleClickScales_data()
     QTest::addColumn<int>("steps");
     QTest::addColumn<double>("xlo");
     QTest::addColumn<double>("xhi");
-    QTest::newRow("angles above 0") << 10.0f << 500 << 0.0 << 10 + 499 * 0.02;
+    QTest::newRow("angles above 0") << 10.0f << 500 << 10.0 << 10 + 499 * 0.02;
     QTest::newRow("angles below 0") << -20.0f << 500 << -20.0 << -20 + 499 * 0.02;
     QTest::newRow("no pattern") << 0.0f << 0 << 0.0 << 40.0;
 }
@@ -996,9 +1001,21 @@ void TestWindow::doubleClickScales()
 
     QVERIFY(std::abs(c->xAxis->range().lower - xlo) < 1e-4);
     QVERIFY(std::abs(c->xAxis->range().upper - xhi) < 1e-4);
-    if (steps > 0) {
-        QCOMPARE(c->yAxis->range().lower, 50.0);
-        QCOMPARE(c->yAxis->range().upper, 1000.0);
+    if (steps > 0) { // counts 50 to 1000: from 0 to 5% above the peak, as the first view
+        QCOMPARE(c->yAxis->range().lower, 0.0);
+        QCOMPARE(c->yAxis->range().upper, 1050.0);
+        const QCPRange x = c->xAxis->range();
+        const QCPRange y = c->yAxis->range();
+        // + zooms both axes by 0.8 about the centre, Right pans by a tenth, Home shows all again.
+        QTest::keyClick(c, Qt::Key_Plus);
+        QCOMPARE(c->xAxis->range().size(), x.size() * 0.8);
+        QCOMPARE(c->yAxis->range().center(), y.center());
+        const QCPRange zoomed = c->xAxis->range();
+        QTest::keyClick(c, Qt::Key_Right);
+        QCOMPARE(c->xAxis->range().lower, zoomed.lower + zoomed.size() * 0.1);
+        QTest::keyClick(c, Qt::Key_Home);
+        QVERIFY(c->xAxis->range() == x && c->yAxis->range() == y);
+        QCOMPARE(c->focusPolicy(), Qt::StrongFocus);
     } else {
         QVERIFY(c->yAxis->range() == yBefore); // nothing to fit
     }
@@ -1141,7 +1158,26 @@ void TestWindow::savesPictures()
     QVERIFY(win.w->savePicture(png));
     QImage image(png);
     QCOMPARE(image.size(), win.chart()->size());
-    QCOMPARE(image.convertToFormat(QImage::Format_RGB32), win.chart()->toPixmap().toImage().convertToFormat(QImage::Format_RGB32));
+    // Titled with the file's name while it is drawn; the plot keeps its own title.
+    auto* title = qobject_cast<QCPTextElement*>(win.chart()->plotLayout()->element(0, 0));
+    const QString own = title->text();
+    title->setText(QStringLiteral("S.RAW"));
+    const QImage titled = win.chart()->toPixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    title->setText(own);
+    QCOMPARE(image.convertToFormat(QImage::Format_RGB32), titled);
+    QCOMPARE(title->text(), own);
+
+    // A chosen size and resolution: 2000 x 1000 pixels at 300 dots per inch.
+    QVERIFY(win.w->savePicture(png, QSize(2000, 1000), 300));
+    image = QImage(png);
+    QCOMPARE(image.size(), QSize(2000, 1000));
+    QCOMPARE(image.dotsPerMeterX(), qRound(300 / 0.0254));
+
+    const QString svg = q(dir.file("plot.svg"));
+    QVERIFY(win.w->savePicture(svg));
+    const std::string svgText = readText(svg.toStdString());
+    QVERIFY(svgText.find("<svg") != std::string::npos);
+    QVERIFY(svgText.find("<title>S.RAW</title>") != std::string::npos);
 
     const QString pdf = q(dir.file("plot.PDF"));
     QVERIFY(win.w->savePicture(pdf));
@@ -1192,11 +1228,16 @@ void TestWindow::menusRunTheCommands()
     QStringList menus;
     for (const QAction* a : win.w->menuBar()->actions())
         menus << a->text();
-    QCOMPARE(menus, (QStringList{"&File", "&Help"}));
+    QCOMPARE(menus, (QStringList{"&File", "&View", "&Help"}));
     QCOMPARE(menuTexts(win.child<QMenu>("FileMenu")),
              (QStringList{"Open &DAT file\u2026\tCtrl+D", "Open &RAW file\u2026\tCtrl+R",
-                          "&Convert files\u2026\tCtrl+Shift+O", "Open r&ecent", "&Save plot\u2026\tCtrl+S",
-                          "&Quit\tCtrl+Q"}));
+                          "&Convert files\u2026\tCtrl+Shift+O", "Open r&ecent",
+                          "&Save plot\u2026\tCtrl+S", "Save &data as\u2026\tCtrl+E", "&Add to plot\u2026",
+                          "C&lear overlay", "&Quit\tCtrl+Q"}));
+    QCOMPARE(menuTexts(win.child<QMenu>("ViewMenu")),
+             (QStringList{"&Linear intensity", "&Square-root intensity", "L&ogarithmic intensity\tCtrl+L",
+                          "x in &2\u03B8 (\u00B0)", "x in &d (\u00C5)", "x in &Q (\u00C5\u207B\u00B9)",
+                          "&Next range\tCtrl+PgDown", "&Previous range\tCtrl+PgUp", "Show &all"}));
     QCOMPARE(menuTexts(win.child<QMenu>("HelpMenu")), QStringList{"&About rawdat"});
 
     // The shortcuts run the commands as the buttons do.
@@ -1292,9 +1333,17 @@ void TestWindow::readoutFollowsTheView()
     win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, rawCounts(500)));
     CrossChart* c = win.chart();
     const QPoint p = c->plotRect().center() + QPoint(30, 20);
+    // The step of the scan in view nearest to the pointer's column: its angle, d (at the
+    // wavelength the RAW reader gives) and counts.
+    float start = 10.0f;
+    float step = 0.02f;
+    int steps = 500;
     const auto reading = [&] {
-        return q("Cursor : (" + fixedText(c->xAxis->pixelToCoord(p.x()), 3, 5) + "/" +
-                 fixedText(c->yAxis->pixelToCoord(p.y()), 4, 5) + ")");
+        const int i = std::clamp(int(std::lround((c->xAxis->pixelToCoord(p.x()) - start) / step)), 0, steps - 1);
+        const double angle = static_cast<float>(start + i * static_cast<long double>(step));
+        return QStringLiteral("Cursor : 2\u03B8 ") + q(fixedText(angle, 3)) + QStringLiteral("\u00B0  d ") +
+               q(fixedText(1.54056 / (2 * std::sin(angle * M_PI / 360)), 4)) + QStringLiteral(" \u00C5  ") +
+               QString::number(rawCounts(steps)[i]) + QStringLiteral(" counts");
     };
     moveMouse(c, p);
     const QString first = win.status();
@@ -1308,8 +1357,11 @@ void TestWindow::readoutFollowsTheView()
     QTest::mouseDClick(c, Qt::LeftButton, Qt::NoModifier, p);
     QCOMPARE(win.status(), reading());
     win.click("Bt_RAW", writeRawScan(dir.path().string(), "T.RAW", 30.0f, 0.05f, rawCounts(300)));
+    start = 30.0f;
+    step = 0.05f;
+    steps = 300;
     QCOMPARE(win.status(), reading());
-    QVERIFY(win.status().startsWith(QStringLiteral("Cursor : (3")));
+    QVERIFY(win.status().startsWith(QStringLiteral("Cursor : 2\u03B8 3")));
 
     leaveWidget(c);
     QCOMPARE(win.status(), QStringLiteral("Cursor :"));
@@ -1328,7 +1380,7 @@ void TestWindow::viewStopsAtAMarginAroundTheData_data()
     QTest::addColumn<QCPRange>("xShown");
     QTest::addColumn<QCPRange>("yShown");
     const double xMargin = 499 * 0.02 * 0.05;
-    const double yMargin = 950 * 0.05;
+    const double yMargin = 1000 * 0.05; // the first view's: 5% of the view from 0
     QTest::newRow("zoomed out: the data and the margin, from 0")
         << 10.0f << QCPRange(-500, 500) << QCPRange(-1e6, 1e6) << QCPRange(0, 19.98 + xMargin)
         << QCPRange(0, 1000 + yMargin);
@@ -1456,6 +1508,182 @@ void TestWindow::bundledSample()
     win.click("Bt_RAW", raw);
     QVERIFY(win.boxes.seen.empty());
     QCOMPARE(win.points(), win.w->state().Header.Size);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestWindow::intensityScales()
+{
+    TempDir dir;
+    Window win;
+    std::vector<std::int32_t> counts = rawCounts(500); // 50 to 1000
+    counts[0] = 0;
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 10.0f, 0.02f, counts));
+    CrossChart* c = win.chart();
+    QCOMPARE(c->yAxis->scaleType(), QCPAxis::stLinear);
+    QVERIFY(c->yAxis->range() == QCPRange(0, 1050));
+
+    // Square root: the series holds the roots, the ticks are labelled in counts.
+    action(win, "SqrtScaleAction")->trigger();
+    QCOMPARE(c->scale(), IntensityScale::SquareRoot);
+    QCOMPARE(c->series()->data()->at(250)->value, std::sqrt(1000.0));
+    QCOMPARE(c->yAxis->range().upper, std::sqrt(1000.0) * 1.05);
+    c->replot();
+    const QVector<double> ticks = c->yAxis->tickVector();
+    const QVector<QString> labels = c->yAxis->tickVectorLabels();
+    QVERIFY(ticks.size() >= 3);
+    for (int i = 0; i < ticks.size(); ++i)
+        QVERIFY2(std::abs(ticks[i] * ticks[i] - labels[i].toDouble()) < 1e-6, qPrintable(labels[i]));
+
+    // Ctrl+L: log, counts of 0 drawn at 0.5; again: back to the square root.
+    QTest::keyClick(win.w.get(), Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(c->yAxis->scaleType(), QCPAxis::stLogarithmic);
+    QVERIFY(dynamic_cast<QCPAxisTickerLog*>(c->yAxis->ticker().data()));
+    QVERIFY(action(win, "LogScaleAction")->isChecked());
+    QCOMPARE(c->series()->data()->at(0)->value, 0.5);
+    QCOMPARE(c->series()->data()->at(250)->value, 1000.0);
+    QCOMPARE(c->yAxis->range().lower, 0.5);
+    QCOMPARE(c->yAxis->range().upper, std::pow(10.0, 3 + 0.05 * (3 - std::log10(0.5))));
+    QVERIFY(c->yAxis->label().contains(QStringLiteral("0.5")));
+    QTest::keyClick(win.w.get(), Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(c->scale(), IntensityScale::SquareRoot);
+    QVERIFY(action(win, "SqrtScaleAction")->isChecked());
+
+    // Every count 0: a flat line in a y range of 0 to 1, and a note.
+    action(win, "LinearScaleAction")->trigger();
+    QCOMPARE(c->note(), QString());
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "Z.RAW", 10.0f, 0.02f, std::vector<std::int32_t>(300, 0)));
+    QVERIFY(c->yAxis->range() == QCPRange(0, 1));
+    QCOMPARE(c->note(), QStringLiteral("All counts are zero."));
+    QTest::mouseDClick(c, Qt::LeftButton, Qt::NoModifier, c->plotRect().center());
+    QVERIFY(c->yAxis->range() == QCPRange(0, 1));
+}
+
+void TestWindow::xUnitsOfAKnownPoint()
+{
+    TempDir dir;
+    Window win;
+    const std::vector<std::int32_t> counts = rawCounts(1001);
+    win.click("Bt_RAW", writeRawScan(dir.path().string(), "S.RAW", 20.0f, 0.02f, counts)); // 2θ 30 at step 500
+    CrossChart* c = win.chart();
+    const double lambda = 1.54056; // what the RAW reader gives the header (copper K-alpha 1)
+    const double sinTheta = std::sin(15 * M_PI / 180);
+    const double d = lambda / (2 * sinTheta);
+    const double qv = 4 * M_PI * sinTheta / lambda;
+    const QString point = QStringLiteral("Cursor : 2\u03B8 30.000\u00B0  d ") + q(fixedText(d, 4)) + QStringLiteral(" \u00C5");
+    const QString peak = QStringLiteral("  %1 counts").arg(counts[500]);
+    const auto pointTo = [&](double x) {
+        c->xAxis->setRange(x - 0.01, x + 0.01);
+        c->replot();
+        moveMouse(c, QPoint(qRound(c->xAxis->coordToPixel(x)), c->plotRect().center().y()));
+    };
+
+    pointTo(30.0);
+    QCOMPARE(win.status(), point + peak);
+    action(win, "DSpacingAction")->trigger();
+    QCOMPARE(c->xAxis->label(), QStringLiteral("d (\u00C5)"));
+    pointTo(d);
+    QCOMPARE(win.status(), point + peak);
+    action(win, "QAction")->trigger();
+    QCOMPARE(c->xAxis->label(), QStringLiteral("Q (\u00C5\u207B\u00B9)"));
+    pointTo(qv);
+    QCOMPARE(win.status(), point + QStringLiteral("  Q ") + q(fixedText(qv, 4)) + QStringLiteral(" \u00C5\u207B\u00B9") + peak);
+
+    // Channels of a DAT file without its calibration: 2θ, d and Q are off, and x says "Channel".
+    const std::string dat = writeDatScan(dir.path().string(), "N.DAT", false);
+    win.click("Bt_dat", dat);
+    QCOMPARE(c->xAxis->label(), QStringLiteral("Channel"));
+    QCOMPARE(c->xUnit(), XUnit::TwoTheta);
+    for (const char* a : {"TwoThetaAction", "DSpacingAction", "QAction"})
+        QVERIFY2(!action(win, a)->isEnabled(), a);
+}
+
+void TestWindow::rangesSwitchAndExport()
+{
+#ifndef RAWDAT_CONVERT
+    QSKIP("rawdat-convert is not built");
+#else
+    TempDir dir;
+    fs::create_directories(dir.path() / "cli");
+    const fs::path source = fs::path(RAWDAT_TESTDATA) / "raw" / "format1.raw"; // three ranges
+    fs::copy_file(source, dir.path() / "F.RAW");
+    fs::copy_file(source, dir.path() / "cli" / "F.RAW");
+    QProcess convert;
+    convert.start(QStringLiteral(RAWDAT_CONVERT), {QStringLiteral("--also"), QStringLiteral("xy"), q(dir.file("cli/F.RAW"))});
+    QVERIFY(convert.waitForFinished(60000));
+    QCOMPARE(convert.exitCode(), 0);
+
+    Window win;
+    win.click("Bt_RAW", dir.file("F.RAW"));
+    QCOMPARE(win.w->rangeCount(), 3);
+    QCOMPARE(win.w->rangeInView(), 0);
+    std::vector<int> shown;
+    connect(win.w.get(), &TRawDat::rangeShown, [&](int k) { shown.push_back(k); });
+    QTest::keyClick(win.w.get(), Qt::Key_PageDown, Qt::ControlModifier);
+    QCOMPARE(win.w->rangeInView(), 1);
+    win.w->setDataChooser([&] { return std::optional<QString>(q(dir.file("range2.xy"))); });
+    QTest::keyClick(win.w.get(), Qt::Key_E, Qt::ControlModifier);
+    const std::string cli = readText(dir.file("cli/F_2.xy"));
+    QCOMPARE(readText(dir.file("range2.xy")), cli);
+    // The plot holds the same points.
+    const auto points = std::count(cli.begin(), cli.end(), '\n') - std::count(cli.begin(), cli.end(), '#');
+    QCOMPARE(win.points(), int(points));
+
+    QTest::keyClick(win.w.get(), Qt::Key_PageDown, Qt::ControlModifier);
+    QTest::keyClick(win.w.get(), Qt::Key_PageDown, Qt::ControlModifier); // there is no fourth
+    QCOMPARE(win.w->rangeInView(), 2);
+    win.w->showRange(0);
+    QCOMPARE(shown, (std::vector<int>{1, 2, 0}));
+    QVERIFY(!action(win, "PreviousRangeAction")->isEnabled());
+    win.w->setDataChooser([&] { return std::optional<QString>(q(dir.file("range1.xy"))); });
+    QTest::keyClick(win.w.get(), Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(readText(dir.file("range1.xy")), readText(dir.file("cli/F.xy")));
+#endif
+}
+
+void TestWindow::overlayOfPatterns()
+{
+    TempDir dir;
+    const std::string dat = writeDatScan(dir.path().string());
+    Window win;
+    win.click("Bt_dat", dat);
+    win.click("Bt_RAW", dir.file("S1.RAW")); // the converted file in view, the DAT as read over it
+    const auto files = [&] {
+        std::map<std::string, std::uintmax_t> sizes;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            sizes[e.path().filename().string()] = e.file_size();
+        return sizes;
+    };
+    const auto before = files();
+    win.w->setOverlayChooser([&] { return QStringList{q(dat)}; });
+    action(win, "AddToPlotAction")->trigger();
+    CrossChart* c = win.chart();
+    QCOMPARE(c->graphCount(), 2);
+    QCOMPARE(c->graph(1)->data()->size(), kDatChannels);
+    QCOMPARE(c->graph(1)->data()->at(0)->key, double(static_cast<float>(testAngle(1))));
+    QVERIFY(c->graph(1)->pen().color() != c->series()->pen().color());
+    QVERIFY(files() == before); // read, not converted
+
+    // Ctrl held on a drop: drawn over, not converted.
+    const std::string raw = writeRawScan(dir.path().string(), "T.RAW", 10.0f, 0.02f, rawCounts(500));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(q(raw))});
+    QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(win.w.get(), &drop);
+    QTRY_COMPARE(c->graphCount(), 3);
+    QVERIFY(!fs::exists(dir.path() / "T.TXT"));
+    QVERIFY(c->legend->visible());
+    QStringList names;
+    for (int i = 0; i < c->legend->itemCount(); ++i)
+        names << static_cast<QCPPlottableLegendItem*>(c->legend->item(i))->plottable()->name();
+    QCOMPARE(names, (QStringList{"S1.RAW", "S1.DAT", "T.RAW"}));
+    QVERIFY(c->graph(2)->pen().color() != c->graph(1)->pen().color());
+
+    action(win, "ClearOverlayAction")->trigger();
+    QCOMPARE(c->graphCount(), 1);
+    QVERIFY(!c->legend->visible());
+    QVERIFY(!action(win, "ClearOverlayAction")->isEnabled());
+    QCOMPARE(win.points(), c->series()->data()->size());
 }
 
 QTEST_MAIN(TestWindow)

@@ -15,6 +15,10 @@ if(TARGET mainform)
   add_executable(test_mainform ${CMAKE_CURRENT_LIST_DIR}/test_window.cpp)
   set_target_properties(test_mainform PROPERTIES AUTOMOC ON)
   target_link_libraries(test_mainform PRIVATE window_testkit)
+  if(TARGET rawdat-convert) # the window's exports against the converter's
+    target_compile_definitions(test_mainform PRIVATE RAWDAT_CONVERT="$<TARGET_FILE:rawdat-convert>")
+    add_dependencies(test_mainform rawdat-convert)
+  endif()
   add_test(NAME mainform.window COMMAND test_mainform)
   set_tests_properties(mainform.window PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 
