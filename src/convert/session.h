@@ -142,8 +142,8 @@ struct TRawDatState {
     XyPattern LastPattern;
     // The file the records describe (the last one read, empty before the first), for a front end
     // that shows them: its kind, the channels of a DAT file as read and the calibrated channels
-    // its conversion used (0 before it), and the files the last command wrote of it, in the order
-    // they were put in place.
+    // its conversion used (0 before it), and the files the last command wrote of it, as
+    // plannedOutputs lists them (the main output first).
     struct ShownFile {
         std::string Path;
         FileKind Kind = FileKind::Dat;
