@@ -340,7 +340,7 @@ bool TConversion::loadDat(const std::string& path)
     allocateData();
     TScanHeader& h = s_.Header;
     if (!lit_.Lect_Dat(s_.DatFileName, h, s_.Params, *s_.Data)) {
-        ui_.appendMemo("file not opened");
+        ui_.fileNotOpened(path);
         return false;
     }
     h.NbScans = 1;
@@ -357,6 +357,8 @@ bool TConversion::loadDat(const std::string& path)
     // The label names the file only once it and its calibration are read: after a failed read
     // the window goes on showing the previous file's name beside its pattern and memo, and the
     // text exports keep that pattern.
+    s_.Shown = {path, FileKind::Dat, h.Size, 0, 0, {}};
+    ui_.fileRead(FileKind::Dat, path);
     ui_.setLabel(LabelId::Dat, path);
     s_.LastPattern = {};
 
@@ -493,6 +495,10 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     group.add(outputs[0].path, rawBytes(s_.Raw, outputs[0].path, s_.Header, data)); // last: "converted"
     group.commit();
     s_.LastPattern = std::move(pattern);
+    s_.Shown.FirstChannel = static_cast<int>(first);
+    s_.Shown.LastChannel = static_cast<int>(last);
+    for (const PlannedOutput& o : outputs)
+        s_.Shown.Written.push_back(o.path);
     ui_.setLabel(LabelId::Raw, s_.RawFileName);
 }
 
@@ -516,6 +522,8 @@ void TConversion::loadRaw(const std::string& path)
     Lect_RAW(s_.Raw, s_.RawFileName, s_.Header, s_.Params, *s_.Data);
     // Only a file read changes what the window shows: after a failed read it goes on showing the
     // previous file's name, memo and pattern.
+    s_.Shown = {path, FileKind::Raw, 0, 0, 0, {}};
+    ui_.fileRead(FileKind::Raw, path);
     ui_.clearMemo();
     ui_.setLabel(LabelId::Raw, path);
     s_.LastPattern = {};
@@ -594,6 +602,9 @@ void TConversion::plotAndExportRaw()
         group.add(outputs[0].path, mainText);
     group.commit();
     s_.LastPattern = std::move(pattern);
+    for (const PlannedOutput& o : outputs)
+        if (text || o.kind != OutputKind::Txt)
+            s_.Shown.Written.push_back(o.path);
     if (ranges > 1) {
         std::vector<std::string> names(ranges);
         for (const PlannedOutput& o : outputs)

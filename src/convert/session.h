@@ -115,6 +115,10 @@ public:
     // Without replacing, `path` was found to exist when the outputs were put in place: nothing of
     // the file was written.
     virtual void keptExisting(const std::string& path) { notice("kept existing " + path); }
+    // A command's file was read: the state now describes it (TRawDatState::Shown).
+    virtual void fileRead(FileKind, const std::string& /*path*/) {}
+    // The DAT command's file could not be opened; the state still describes the previous file.
+    virtual void fileNotOpened(const std::string& /*path*/) { appendMemo("file not opened"); }
 };
 
 // The state of the running program, zero or empty at start.
@@ -136,6 +140,18 @@ struct TRawDatState {
     // The pattern the last command wrote to its two-column file, for the text exports; no
     // points while a command has read its file and written no two-column file.
     XyPattern LastPattern;
+    // The file the records describe (the last one read, empty before the first), for a front end
+    // that shows them: its kind, the channels of a DAT file as read and the calibrated channels
+    // its conversion used (0 before it), and the files the last command wrote of it, as
+    // plannedOutputs lists them (the main output first).
+    struct ShownFile {
+        std::string Path;
+        FileKind Kind = FileKind::Dat;
+        int Channels = 0;
+        int FirstChannel = 0;
+        int LastChannel = 0;
+        std::vector<std::string> Written;
+    } Shown;
 };
 
 class TConversion {

@@ -18,7 +18,7 @@ CrossChart::CrossChart(QWidget* parent) : QCustomPlot(parent)
     legend->setVisible(false);
 
     plotLayout()->insertRow(0);
-    auto* title = new QCPTextElement(this, QStringLiteral("TChart"));
+    auto* title = new QCPTextElement(this, QString()); // the window names the file in view here
     title->setObjectName(QStringLiteral("ChartTitle"));
     plotLayout()->addElement(0, 0, title);
 

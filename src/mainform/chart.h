@@ -1,4 +1,4 @@
-// The plot of the window: a QCustomPlot with one red line series, the title "TChart" above it,
+// The plot of the window: a QCustomPlot with one red line series, a title row for the file name,
 // and a cross of inverted pixels painted over the cached plot.
 //
 // The cross behaves like lines drawn with an inverting pen: inverting the same cross twice

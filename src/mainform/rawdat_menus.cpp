@@ -20,8 +20,6 @@ namespace rawdat {
 
 namespace {
 
-constexpr int kMinimumPlotHeight = 120;
-
 QString folderKey(const QString& dialog)
 {
     return QStringLiteral("folders/") + dialog;
@@ -31,7 +29,7 @@ QString folderKey(const QString& dialog)
 
 void TRawDat::buildMenus()
 {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("FileMenu"));
     const auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& keys,
                             auto slot) {
@@ -40,33 +38,34 @@ void TRawDat::buildMenus()
         a->setShortcut(keys);
         return a;
     };
-    add(file, "OpenDatAction", QStringLiteral("Open &DAT file\u2026"), QKeySequence(QStringLiteral("Ctrl+D")),
+    // One Open… for either kind, by its content; the two commands of the buttons stay beside it.
+    add(file, "OpenAction", tr("&Open\u2026"), QKeySequence::Open, &TRawDat::openClick);
+    add(file, "OpenDatAction", tr("Open &DAT file\u2026"), QKeySequence(QStringLiteral("Ctrl+D")),
         &TRawDat::Bt_datClick);
-    add(file, "OpenRawAction", QStringLiteral("Open &RAW file\u2026"), QKeySequence(QStringLiteral("Ctrl+R")),
+    add(file, "OpenRawAction", tr("Open &RAW file\u2026"), QKeySequence(QStringLiteral("Ctrl+R")),
         &TRawDat::Bt_RAWClick);
     add(file, "ConvertFilesAction", tr("&Convert files\u2026"), QKeySequence(QStringLiteral("Ctrl+Shift+O")),
         &TRawDat::convertFilesClick);
-    recentMenu_ = file->addMenu(QStringLiteral("Open r&ecent"));
+    recentMenu_ = file->addMenu(tr("Open r&ecent"));
     recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
     connect(recentMenu_, &QMenu::aboutToShow, this, &TRawDat::fillRecentMenu);
     fillRecentMenu();
     file->addSeparator();
-    add(file, "SavePlotAction", QStringLiteral("&Save plot\u2026"), QKeySequence(QStringLiteral("Ctrl+S")),
+    add(file, "SavePlotAction", tr("&Save plot\u2026"), QKeySequence(QStringLiteral("Ctrl+S")),
         &TRawDat::savePlotClick);
     addPlotActions(file);
     file->addSeparator();
-    add(file, "QuitAction", QStringLiteral("&Quit"), QKeySequence(QStringLiteral("Ctrl+Q")),
+    add(file, "QuitAction", tr("&Quit"), QKeySequence(QStringLiteral("Ctrl+Q")),
         &TRawDat::QuitClick);
 
     buildViewMenu();
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("HelpMenu"));
-    add(help, "AboutAction", QStringLiteral("&About rawdat"), QKeySequence(), &TRawDat::aboutClick);
+    add(help, "AboutAction", tr("&About rawdat"), QKeySequence(), &TRawDat::aboutClick);
 
-    // Small enough for a small screen, large enough for the memo and Quit to stay whole.
-    setMinimumSize(Quit->geometry().right() + 1, menuBar()->sizeHint().height() + ToolBar1->height() +
-                                                     StatusBar1->height() + kMinimumPlotHeight);
+    // Small enough for a small screen; the layouts keep every control whole down to it.
+    setMinimumSize(minimumSizeHint());
 }
 
 void TRawDat::restoreGeometryOfLastRun()
@@ -111,7 +110,7 @@ void TRawDat::fillRecentMenu()
                                [this, path] { openFiles({path}); });
     }
     if (files.isEmpty())
-        recentMenu_->addAction(QStringLiteral("No recent files"))->setEnabled(false);
+        recentMenu_->addAction(tr("No recent files"))->setEnabled(false);
 }
 
 QString TRawDat::dialogFolder(const QString& dialog)
@@ -137,16 +136,15 @@ void TRawDat::openFiles(const QStringList& paths)
 
 void TRawDat::savePlotClick()
 {
-    const QString png = QStringLiteral("PNG image (*.png)");
-    const QString pdf = QStringLiteral("PDF document (*.pdf)");
-    const QString svg = QStringLiteral("SVG drawing (*.svg)");
+    const QString png = tr("PNG image (*.png)");
+    const QString pdf = tr("PDF document (*.pdf)");
+    const QString svg = tr("SVG drawing (*.svg)");
     QString filter = png;
     std::optional<QString> path;
     if (saveChooser_)
         path = saveChooser_();
     else
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("Save plot"),
-                                            dialogFolder(QStringLiteral("SavePlot")),
+        path = QFileDialog::getSaveFileName(this, tr("Save plot"), suggestedSave(QStringLiteral("SavePlot"), QStringLiteral("png")),
                                             png + QStringLiteral(";;") + pdf + QStringLiteral(";;") + svg, &filter);
     if (!path || path->isEmpty())
         return;
@@ -160,19 +158,44 @@ void TRawDat::savePlotClick()
     if (!saveChooser_ && path->endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) && !askPictureSize(pixels, dpi))
         return;
     if (!savePicture(*path, pixels, dpi))
-        reportError(
-            ("The plot could not be saved to " + QDir::toNativeSeparators(*path) + ".").toStdString());
+        reportError(tr("The plot could not be saved to %1.").arg(QDir::toNativeSeparators(*path)).toStdString());
+}
+
+QString TRawDat::suggestedSave(const QString& dialog, const QString& suffix) const
+{
+    if (state_.Shown.Path.empty())
+        return dialogFolder(dialog);
+    const QFileInfo shown(QFile::decodeName(QByteArray::fromStdString(state_.Shown.Path)));
+    return shown.absoluteDir().filePath(shown.completeBaseName() + QLatin1Char('.') + suffix);
+}
+
+void TRawDat::openClick()
+{
+    std::optional<QString> path;
+    if (chooser_) {
+        path = chooser_(FileKind::Dat);
+    } else {
+        const QString folder = state_.Shown.Path.empty()
+                                   ? dialogFolder(QStringLiteral("Open"))
+                                   : QFileInfo(QFile::decodeName(QByteArray::fromStdString(state_.Shown.Path))).absolutePath();
+        path = QFileDialog::getOpenFileName(this, tr("Open a DAT or RAW file"), folder,
+                                            tr("DAT and RAW files (*.DAT *.dat *.RAW *.raw);;All files (*)"));
+        if (path && !path->isEmpty())
+            rememberFolder(QStringLiteral("Open"), *path);
+    }
+    if (path && !path->isEmpty())
+        openFiles({*path});
 }
 
 void TRawDat::aboutClick()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("About rawdat"),
-                    QStringLiteral("rawdat " RAWDAT_VERSION "\n\n"
-                                   "Converts and plots X-ray powder diffraction patterns.\n\n"
-                                   "License: GNU General Public License, version 3 or later "
-                                   "(GPL-3.0-or-later).\n"
-                                   "Qt %1")
-                        .arg(QString::fromLatin1(qVersion())),
+    QMessageBox box(QMessageBox::Information, tr("About rawdat"),
+                    tr("rawdat %1\n\n"
+                       "Converts and plots X-ray powder diffraction patterns.\n\n"
+                       "License: GNU General Public License, version 3 or later "
+                       "(GPL-3.0-or-later).\n"
+                       "Qt %2")
+                        .arg(QStringLiteral(RAWDAT_VERSION), QString::fromLatin1(qVersion())),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("AboutBox"));
     box.exec();
@@ -192,13 +215,6 @@ void TRawDat::refreshReadout()
 {
     if (pointerOverChart_)
         showReadout(pointer_.x(), pointer_.y());
-}
-
-void TRawDat::noteKept(const std::string& path, bool twoColumnWritten)
-{
-    StatusPanel1->setText(QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName() +
-                          (twoColumnWritten ? QStringLiteral(" exists and was kept; the two-column file was written.")
-                                            : QStringLiteral(" exists and was kept; nothing was written.")));
 }
 
 } // namespace rawdat

@@ -12,6 +12,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -32,26 +34,29 @@ namespace {
 constexpr QPoint kWindowPos(204, 114);
 constexpr QSize kWindowSize(799, 521); // outer size, frame included
 constexpr int kToolBarHeight = 73;
+constexpr int kButtonHeight = 25;
+constexpr int kQuitWidth = 75;
+constexpr int kQuitHeight = 59;
 constexpr int kStatusBarHeight = 19;
+constexpr int kMemoColumns = 40;  // the memo's readable width, in average characters
+constexpr int kPanelWidth = 240;  // the file panel beside the plot
+constexpr QSize kMinimumPlot(320, 140);
 
-QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent, QRect geometry)
+QPushButton* makeButton(const char* name, const QString& caption, QWidget* parent)
 {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
     return b;
 }
 
-// A label that sizes itself to its text, as the file-name labels do.
-QLabel* makeLabel(const char* name, QWidget* parent, QPoint pos)
+PathLabel* makeLabel(const char* name, QWidget* parent)
 {
-    auto* l = new QLabel(QStringLiteral("None"), parent);
+    auto* l = new PathLabel(parent);
     l->setObjectName(QLatin1String(name));
-    l->setTextFormat(Qt::PlainText);
-    l->move(pos);
-    l->adjustSize();
     return l;
 }
+
+QString decoded(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 bool byKey(const QCPGraphData& a, const QCPGraphData& b) { return a.key < b.key; }
 
@@ -70,7 +75,7 @@ TRawDat::~TRawDat() = default;
 void TRawDat::buildControls()
 {
     setObjectName(QStringLiteral("RawDat"));
-    setWindowTitle(QStringLiteral("Conversion raw - dat"));
+    setWindowTitle(tr("rawdat"));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11); // height -11: 8 points at 96 dots per inch
@@ -83,44 +88,89 @@ void TRawDat::buildControls()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
+    // The tool bar: the two commands with their files' names, the memo, Quit; the extra width
+    // goes to the names.
     ToolBar1 = new QWidget(client);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setFixedHeight(kToolBarHeight);
+    auto* bar = new QHBoxLayout(ToolBar1);
+    bar->setContentsMargins(0, 2, 2, kToolBarHeight - 2 - kQuitHeight);
+    bar->setSpacing(2);
 
     Panel1 = new QFrame(ToolBar1);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel1->setGeometry(0, 2, 425, 59);
     Panel1->setProperty("caption", QStringLiteral(" "));
-
-    Quit = makeButton("Quit", QStringLiteral("Quit"), ToolBar1, QRect(698, 2, 75, 59));
-    Bt_dat = makeButton("Bt_dat", QStringLiteral("DAT file"), Panel1, QRect(0, 6, 75, 25));
-    Lb_dat = makeLabel("Lb_dat", Panel1, QPoint(88, 12));
-    Bt_RAW = makeButton("Bt_RAW", QStringLiteral("RAW file"), Panel1, QRect(0, 30, 75, 25));
-    Lb_raw = makeLabel("Lb_raw", Panel1, QPoint(88, 36));
+    auto* commands = new QGridLayout(Panel1);
+    commands->setContentsMargins(2, 2, 4, 2);
+    commands->setHorizontalSpacing(10);
+    commands->setVerticalSpacing(0);
+    Bt_dat = makeButton("Bt_dat", tr("&DAT file"), Panel1);
+    Lb_dat = makeLabel("Lb_dat", Panel1);
+    Bt_RAW = makeButton("Bt_RAW", tr("&RAW file"), Panel1);
+    Lb_raw = makeLabel("Lb_raw", Panel1);
+    for (QPushButton* b : {Bt_dat, Bt_RAW})
+        b->setFixedHeight(kButtonHeight);
+    commands->addWidget(Bt_dat, 0, 0);
+    commands->addWidget(Lb_dat, 0, 1);
+    commands->addWidget(Bt_RAW, 1, 0);
+    commands->addWidget(Lb_raw, 1, 1);
+    commands->setColumnStretch(1, 1);
 
     Mem = new QPlainTextEdit(ToolBar1);
     Mem->setObjectName(QStringLiteral("Mem"));
-    Mem->setGeometry(425, 2, 273, 59);
-    Mem->setPlainText(QStringLiteral("Mem"));
+    Mem->setReadOnly(true);
+    Mem->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Mem->setTabChangesFocus(true);
     Mem->setAcceptDrops(false); // files dropped on the memo go to the window
+    Mem->setFixedWidth(Mem->fontMetrics().averageCharWidth() * kMemoColumns);
 
+    Quit = makeButton("Quit", tr("&Quit"), ToolBar1);
+    Quit->setFixedSize(kQuitWidth, kQuitHeight);
+
+    bar->addWidget(Panel1, 1);
+    bar->addWidget(Mem);
+    bar->addWidget(Quit);
+
+    // Below it the plot, which takes the extra room, and the file panel.
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
     Chart1 = new CrossChart(client);
     Chart1->setObjectName(QStringLiteral("Chart1"));
     Chart1->setContextMenuPolicy(Qt::CustomContextMenu);
+    Chart1->setMinimumSize(kMinimumPlot);
     Series1 = Chart1->series();
+    FilePanel1 = new FilePanel(client);
+    FilePanel1->setFixedWidth(kPanelWidth);
+    FilePanel1->setFocusPolicy(Qt::NoFocus);
+    body->addWidget(Chart1, 1);
+    body->addWidget(FilePanel1);
+    // The panel's range selector and the keys of the View menu show the same range.
+    connect(FilePanel1, &FilePanel::rangeChosen, this, &TRawDat::showRange);
+    connect(this, &TRawDat::rangeShown, FilePanel1, &FilePanel::setCurrentRange);
 
     layout->addWidget(ToolBar1);
-    layout->addWidget(Chart1, 1);
+    layout->addLayout(body, 1);
     setCentralWidget(client);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setFixedHeight(kStatusBarHeight);
-    StatusPanel1 = new StatusPanel(QStringLiteral("Cursor :"), 50);
+    StatusPanel1 = new StatusPanel(tr("Cursor :"), 50);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
-    StatusBar1->addWidget(StatusPanel1, 1); // the only panel reaches the right edge
+    Message1 = new StatusPanel(QString(), 50);
+    Message1->setObjectName(QStringLiteral("Message1"));
+    StatusBar1->addWidget(StatusPanel1, 1);
+    StatusBar1->addWidget(Message1, 2);
     setStatusBar(StatusBar1);
+
+    // Reading order, Quit last.
+    setTabOrder(Bt_dat, Bt_RAW);
+    setTabOrder(Bt_RAW, Mem);
+    setTabOrder(Mem, Chart1);
+    setTabOrder(Chart1, FilePanel1->findChild<QWidget*>(QStringLiteral("RangeSelector")));
+    setTabOrder(FilePanel1->findChild<QWidget*>(QStringLiteral("RangeSelector")), Quit);
 
     move(kWindowPos);
     resize(kWindowSize);
@@ -182,6 +232,10 @@ void TRawDat::runCommand(bool (TConversion::*command)())
     commandIsRaw_ = command == &TConversion::runRaw;
     kept_.reset();
     previousCalibration_.reset();
+    failure_.reset();
+    read_ = false;
+    Message1->setText(QString()); // the previous command's message goes
+    Message1->setToolTip(QString());
     bool ok = false;
     try {
         ok = (conversion_.*command)();
@@ -190,21 +244,46 @@ void TRawDat::runCommand(bool (TConversion::*command)())
     }
     if (plotPending_) // cleared, and the command ended before the points were shown
         showPlot();
-    const auto decoded = [](const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); };
-    if (kept_)
-        noteKept(*kept_, ok && command == &TConversion::runRaw);
-    else if (previousCalibration_ == false)
-        StatusPanel1->setText(QFileInfo(decoded(state_.DatFileName)).fileName() +
-                              QStringLiteral(" was not converted; nothing was written."));
-    else if (previousCalibration_ == true && ok) {
+    if (previousCalibration_ == true && ok && !state_.Shown.Written.empty())
         // A path, not a header text: the memo line is made here, where file names are decoded.
         Mem->appendPlainText(QStringLiteral("calibration used : ") + decoded(state_.LastCalibPath));
-        StatusPanel1->setText(QStringLiteral("Converted with the calibration read before: ") +
-                              decoded(state_.LastCalibPath));
-    }
+    if (read_ || failure_)
+        FilePanel1->showState(state_);
+    showOutcome(ok);
     busy_ = false;
     if (!dropQueue_.isEmpty()) // files dropped while it ran
         QTimer::singleShot(0, this, &TRawDat::processDropQueue);
+}
+
+void TRawDat::showOutcome(bool ok)
+{
+    QString text;
+    if (failure_) {
+        text = tr("Nothing was written: %1").arg(*failure_);
+    } else if (previousCalibration_ == false) {
+        text = tr("%1 was not converted; nothing was written.").arg(QFileInfo(decoded(state_.DatFileName)).fileName());
+    } else if (read_) {
+        QStringList names;
+        for (const std::string& f : state_.Shown.Written)
+            names << QFileInfo(decoded(f)).fileName();
+        QString written;
+        if (!names.isEmpty()) {
+            const QString last = names.takeLast();
+            written = tr("%1 written in %2")
+                          .arg(names.isEmpty() ? last : tr("%1 and %2").arg(names.join(QStringLiteral(", ")), last),
+                               QDir::toNativeSeparators(QFileInfo(decoded(state_.Shown.Written.front())).absolutePath()));
+        }
+        if (kept_) {
+            const QString kept = tr("kept existing %1").arg(QFileInfo(decoded(*kept_)).fileName());
+            text = written.isEmpty() ? tr("%1; nothing was written").arg(kept) : kept + QStringLiteral("; ") + written;
+        } else {
+            text = written;
+        }
+        if (previousCalibration_ == true && ok && !written.isEmpty())
+            text += tr(", with the calibration read before: %1").arg(QDir::toNativeSeparators(decoded(state_.LastCalibPath)));
+    }
+    Message1->setText(text);
+    Message1->setToolTip(text);
 }
 
 std::optional<std::string> TRawDat::chooseFile(FileKind kind)
@@ -219,8 +298,6 @@ std::optional<std::string> TRawDat::chooseFile(FileKind kind)
     if (!path || path->isEmpty())
         return std::nullopt;
     const QFileInfo info(*path);
-    if (info.isFile())
-        addRecentFile(info.absoluteFilePath());
     // As the platform's open dialog does: the current folder becomes the chosen file's, where
     // the calibration file is looked up.
     QDir::setCurrent(info.absolutePath());
@@ -251,13 +328,32 @@ std::optional<QString> TRawDat::showOpenDialog(FileKind kind)
 
 void TRawDat::clearMemo() { Mem->clear(); }
 
+// The memo, the labels, the title and the file panel describe the file in view only.
+void TRawDat::fileRead(FileKind kind, const std::string& path)
+{
+    read_ = true;
+    const QString name = decoded(path);
+    Mem->clear();
+    (kind == FileKind::Dat ? Lb_raw : Lb_dat)->setPath(QString());
+    setWindowTitle(tr("%1 \u2014 rawdat").arg(QFileInfo(name).fileName()));
+    if (auto* title = Chart1->findChild<QCPTextElement*>(QStringLiteral("ChartTitle")))
+        title->setText(QFileInfo(name).fileName());
+    addRecentFile(QFileInfo(name).absoluteFilePath());
+    FilePanel1->showState(state_);
+}
+
+void TRawDat::fileNotOpened(const std::string& path)
+{
+    reportError(path + ": file not opened");
+}
+
+void TRawDat::keptExisting(const std::string& path) { kept_ = path; }
+
 void TRawDat::appendMemo(const std::string& line) { Mem->appendPlainText(fromWindows1252(line)); }
 
 void TRawDat::setLabel(LabelId label, const std::string& text)
 {
-    QLabel* l = label == LabelId::Dat ? Lb_dat : Lb_raw;
-    l->setText(QFile::decodeName(QByteArray::fromStdString(text)));
-    l->adjustSize();
+    (label == LabelId::Dat ? Lb_dat : Lb_raw)->setPath(QDir::toNativeSeparators(decoded(text)));
 }
 
 bool TRawDat::askOverwrite(const std::string& path)
@@ -291,7 +387,10 @@ bool TRawDat::askUsePreviousCalibration(const std::string& question)
 
 void TRawDat::reportError(const std::string& message)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("rawdat"), messageText(message), QMessageBox::Ok, this);
+    const QString text = messageText(message);
+    if (busy_ && !failure_)
+        failure_ = text.section(QLatin1Char('\n'), 0, 0);
+    QMessageBox box(QMessageBox::Critical, tr("rawdat"), text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
 }
@@ -356,7 +455,7 @@ void TRawDat::DeleteCrossLines() { Chart1->invertCross(LastX, LastY); }
 void TRawDat::pointerLeftChart()
 {
     pointerOverChart_ = false;
-    StatusPanel1->setText(QStringLiteral("Cursor :"));
+    StatusPanel1->setText(tr("Cursor :"));
     if (CrossShown) {
         DeleteCrossLines();
         CrossShown = false;
@@ -381,22 +480,25 @@ void TRawDat::chartContextMenu(const QPoint& pos)
 {
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("ChartMenu"));
-    const auto save = [this](const QString& filter, const QString& suffix) {
+    const auto save = [this](const QString& title, const QString& filter, const QString& suffix) {
         std::optional<QString> path;
         if (saveChooser_)
             path = saveChooser_();
         else
-            path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the plot"), QString(), filter);
+            path = QFileDialog::getSaveFileName(this, title, suggestedSave(QStringLiteral("SavePlot"), suffix), filter);
         if (!path || path->isEmpty())
             return;
-        if (!path->endsWith(suffix, Qt::CaseInsensitive))
-            path->append(suffix);
+        if (!path->endsWith(QLatin1Char('.') + suffix, Qt::CaseInsensitive))
+            path->append(QLatin1Char('.') + suffix);
+        rememberFolder(QStringLiteral("SavePlot"), *path);
         if (!savePicture(*path))
-            reportError(("The plot could not be saved to " + QDir::toNativeSeparators(*path) + ".").toStdString());
+            reportError(tr("The plot could not be saved to %1.").arg(QDir::toNativeSeparators(*path)).toStdString());
     };
-    menu.addAction(QStringLiteral("Save as PNG..."), this, [&] { save(QStringLiteral("PNG image (*.png)"), QStringLiteral(".png")); });
-    menu.addAction(QStringLiteral("Save as PDF..."), this, [&] { save(QStringLiteral("PDF document (*.pdf)"), QStringLiteral(".pdf")); });
-    menu.addAction(QStringLiteral("Save data as…"), this, &TRawDat::saveDataAs)
+    menu.addAction(tr("Save as PNG\u2026"), this,
+                   [&] { save(tr("Save plot as PNG"), tr("PNG image (*.png)"), QStringLiteral("png")); });
+    menu.addAction(tr("Save as PDF\u2026"), this,
+                   [&] { save(tr("Save plot as PDF"), tr("PDF document (*.pdf)"), QStringLiteral("pdf")); });
+    menu.addAction(tr("Save data as\u2026"), this, &TRawDat::saveDataAs)
         ->setEnabled(!state_.LastPattern.Intensity.empty());
     menu.exec(Chart1->mapToGlobal(pos));
 }
@@ -408,9 +510,9 @@ struct DataFormat {
     const char* filter;
 };
 constexpr DataFormat kDataFormats[] = {
-    {XyFormat::Xy, "2-theta and intensity (*.xy)"},
-    {XyFormat::Xye, "2-theta, intensity and uncertainty (*.xye)"},
-    {XyFormat::Csv, "CSV table (*.csv)"},
+    {XyFormat::Xy, QT_TRANSLATE_NOOP("rawdat::TRawDat", "2-theta and intensity (*.xy)")},
+    {XyFormat::Xye, QT_TRANSLATE_NOOP("rawdat::TRawDat", "2-theta, intensity and uncertainty (*.xye)")},
+    {XyFormat::Csv, QT_TRANSLATE_NOOP("rawdat::TRawDat", "CSV table (*.csv)")},
 };
 
 const DataFormat* dataFormatOf(const QString& path)
@@ -428,10 +530,13 @@ std::optional<QString> TRawDat::showSaveDataDialog()
 {
     QStringList filters;
     for (const DataFormat& f : kDataFormats)
-        filters << QLatin1String(f.filter);
+        filters << tr(f.filter);
     QString selected = filters.front();
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save data as"), QString(),
+    QString path = QFileDialog::getSaveFileName(this, tr("Save data as"),
+                                                suggestedSave(QStringLiteral("SaveData"), QStringLiteral("xy")),
                                                 filters.join(QStringLiteral(";;")), &selected);
+    if (!path.isEmpty())
+        rememberFolder(QStringLiteral("SaveData"), path);
     if (path.isEmpty())
         return std::nullopt;
     const auto chosen = std::max<qsizetype>(filters.indexOf(selected), 0);
@@ -482,8 +587,10 @@ void TRawDat::processDropQueue()
         } catch (const std::exception& e) {
             reportError(e.what()); // not a regular file
         }
-        if (!kind)
+        if (!kind) {
+            Message1->setText(tr("%1 was not opened.").arg(QFileInfo(path).fileName()));
             continue;
+        }
         given_ = path;
         runCommand(*kind == FileKind::Raw ? &TConversion::runRaw : &TConversion::runDat);
         given_.reset();

@@ -5,6 +5,7 @@
 
 #include "convert/session.h"
 #include "mainform/chart.h"
+#include "mainform/file_panel.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -57,6 +58,8 @@ public:
 
     const TRawDatState& state() const { return state_; }
     CrossChart* chart() const { return Chart1; }
+    // The file panel beside the plot, with its range selector (rangeChosen, setCurrentRange).
+    FilePanel* filePanel() const { return FilePanel1; }
     int lastX() const { return LastX; }
     int lastY() const { return LastY; }
     bool crossShown() const { return CrossShown; }
@@ -107,6 +110,8 @@ public slots:
     void clearOverlay();
     // "Save data as…": the pattern in view as .xy, .xye or CSV.
     void saveDataAs();
+    // File > Open…: a DAT or RAW file, each to its command by its content.
+    void openClick();
 
 signals:
     void rangeShown(int k);
@@ -130,6 +135,9 @@ private:
     bool askOverwrite(const std::string& path) override;
     bool askUsePreviousCalibration(const std::string& question) override;
     void reportError(const std::string& message) override;
+    void keptExisting(const std::string& path) override;
+    void fileRead(FileKind kind, const std::string& path) override;
+    void fileNotOpened(const std::string& path) override;
 
     void buildControls();
     // The menu bar, the geometry of the last run, and what the window remembers (rawdat_menus.cpp).
@@ -142,9 +150,11 @@ private:
     // The readout of the pointer's position, also when the view moves under a still pointer.
     void showReadout(int X, int Y);
     void refreshReadout();
-    // The status bar after "&Non": the file kept, and whether the command still wrote its
-    // two-column file (the RAW command does; the DAT command writes nothing).
-    void noteKept(const std::string& path, bool twoColumnWritten);
+    // The status bar's message after a command: what was written, kept, or why nothing was.
+    void showOutcome(bool ok);
+    // Where a save dialog opens and the name it suggests: NAME.`suffix` in the shown file's
+    // folder, or the dialog's last folder before any file is shown.
+    QString suggestedSave(const QString& dialog, const QString& suffix) const;
     std::optional<QString> showOpenDialog(FileKind kind);
     // Runs one command; nothing happens while another is running.
     void runCommand(bool (TConversion::*command)());
@@ -175,12 +185,14 @@ private:
     QFrame* Panel1 = nullptr;
     QPushButton* Quit = nullptr;
     QPushButton* Bt_dat = nullptr;
-    QLabel* Lb_dat = nullptr;
+    PathLabel* Lb_dat = nullptr;
     QPushButton* Bt_RAW = nullptr;
-    QLabel* Lb_raw = nullptr;
+    PathLabel* Lb_raw = nullptr;
     QPlainTextEdit* Mem = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     StatusPanel* StatusPanel1 = nullptr;
+    StatusPanel* Message1 = nullptr; // what the last command did
+    FilePanel* FilePanel1 = nullptr;
 
     // The cross of the plot.
     qint32 LastX = 0;
@@ -201,6 +213,8 @@ private:
     std::optional<QString> given_;      // the file the next command takes without a dialog
     std::optional<std::string> kept_;   // the output the user chose to keep in this command
     std::optional<bool> previousCalibration_; // the answer about the calibration read before
+    std::optional<QString> failure_;    // why the command in progress stopped
+    bool read_ = false;                 // the command in progress read its file
     QStringList dropQueue_;
     QMenu* recentMenu_ = nullptr;
     QPoint pointer_;                    // where the pointer last moved over the plot

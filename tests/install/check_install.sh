@@ -50,7 +50,7 @@ for entry in "-f, --force" "-j, --jobs N" "-q, --quiet" "-h, --help" "-V, --vers
   grep -q -- "^ *$entry" <<<"$text" || fail "rawdat-convert(1) has no entry $entry"
 done
 if [ $gui = yes ]; then
-  LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat.1.gz" 2>"$tmp/man.err" | grep -q "Conversion raw - dat" ||
+  LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat.1.gz" 2>"$tmp/man.err" | grep -q "titled with the name of the file in view" ||
     fail "rawdat(1) does not render"
   [ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
   desktop-file-validate "$share/applications/rawdat.desktop" || fail "desktop-file-validate"

@@ -75,6 +75,18 @@ void TestScreenshot::windowAfterConvertingTheSample()
     QVERIFY2(red > 100, qPrintable(QString::number(red)));
     // The cross inverts the white background along its lines: black pixels on the pointer's row.
     QCOMPARE(shot.pixel(plot.left() + 2, target.y() + w.chart()->mapTo(&w, QPoint(0, 0)).y()), qRgb(0, 0, 0));
+
+    // The same at the smallest size and over the whole screen, to look at the layout: the plot
+    // takes the room, the panel and the memo keep theirs.
+    for (const auto& [name, size] : {std::pair{"window-minimum.png", w.minimumSize()},
+                                     std::pair{"window-full.png", w.screen()->availableSize()}}) {
+        w.resize(size);
+        QTest::qWait(300);
+        const QRect f = w.frameGeometry();
+        QVERIFY(w.screen()->grabWindow(0, f.x(), f.y(), f.width(), f.height()).toImage().save(
+            QStringLiteral(RAWDAT_ARTIFACTS "/") + QLatin1String(name)));
+        QCOMPARE(w.chart()->width(), w.width() - w.filePanel()->width());
+    }
 }
 
 QTEST_MAIN(TestScreenshot)
