@@ -183,7 +183,7 @@ private slots:
     void datCommandCancelledChangesNothing();
     void datFileNotOpened();
     void throughTheOpenDialog();
-    void memoGrowsOverRuns();
+    void stateAfterASequenceOfFiles();
 
     // ---- the RAW command ----
     void rawCommandShowsPlotsAndWrites();
@@ -557,7 +557,7 @@ void TestWindow::throughTheOpenDialog()
 
 // The memo, the file panel, the title and the status bar describe the file in view, through a
 // DAT file, a RAW file, the DAT file again answered Non, a DAT file cut short and a missing one.
-void TestWindow::memoGrowsOverRuns()
+void TestWindow::stateAfterASequenceOfFiles()
 {
     TempDir dir;
     const std::string dat = writeDatScan(dir.path().string());
@@ -583,6 +583,9 @@ void TestWindow::memoGrowsOverRuns()
     QCOMPARE(state(), datState);
     QCOMPARE(panel->value("Start"), q(fixedText(win.w->state().Raw.RangeInfo.Start, 4)) + QStringLiteral("\u00B0"));
     QCOMPARE(panel->value("Points"), QString::number(win.w->state().Header.Size));
+    const TRangeInfo& grid = win.w->state().Raw.RangeInfo;
+    QCOMPARE(panel->value("End"),
+             q(fixedText(double(grid.Start) + (win.w->state().Header.Size - 1) * double(grid.Step), 4)) + QStringLiteral("\u00B0"));
 
     win.click("Bt_RAW", raw);
     QCOMPARE(state(), (QStringList{"R.RAW \u2014 rawdat", q("R.TXT and R.2CL written in " + folder), "size : 500",
@@ -1319,6 +1322,14 @@ void TestWindow::menusRunTheCommands()
     QTest::keyClick(win.w.get(), Qt::Key_R, Qt::ControlModifier);
     QCOMPARE(win.label("Lb_raw"), q(raw));
     QCOMPARE(win.kinds, (std::vector<FileKind>{FileKind::Dat, FileKind::Raw}));
+    // Open… takes either kind, by its content: a RAW file named .DAT goes to the RAW command.
+    const std::string disguised = dir.file("R.DAT");
+    fs::copy_file(raw, disguised);
+    win.paths << q(disguised);
+    QTest::keyClick(win.w.get(), Qt::Key_O, Qt::ControlModifier);
+    QTRY_COMPARE(win.label("Lb_raw"), q(disguised));
+    QCOMPARE(win.w->windowTitle(), QStringLiteral("R.DAT \u2014 rawdat"));
+    QVERIFY(fs::exists(dir.path() / "R.TXT"));
 
     // Save plot: the format by the name, PNG when it has none; the axes are labelled.
     QCOMPARE(win.chart()->xAxis->label(), QStringLiteral("2\u03B8 (\u00B0)"));
