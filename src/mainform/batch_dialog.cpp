@@ -173,17 +173,23 @@ void TRawDat::convertFiles(const QStringList& paths)
         }
     }
 
-    BatchRun run(std::move(items), existing, options, [this](const QString& output) {
-        return QMessageBox::question(this, tr("Convert files"),
-                                     tr("%1 exists. Replace the outputs of this file?").arg(output),
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-    });
     QProgressDialog progress(tr("Converting\u2026"), tr("Cancel"), 0, static_cast<int>(paths.size()), this);
     progress.setWindowTitle(tr("Convert files"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
+    // Asked over the progress dialog, which keeps the window from any other input meanwhile.
+    BatchRun run(std::move(items), existing, options, [&progress](const QString& output) {
+        QMessageBox box(QMessageBox::Question, tr("Convert files"),
+                        tr("%1 exists. Replace the outputs of this file?").arg(output), QMessageBox::NoButton, &progress);
+        QPushButton* replace = box.addButton(tr("&Replace"), QMessageBox::YesRole);
+        QPushButton* keep = box.addButton(tr("&Keep"), QMessageBox::NoRole);
+        box.setDefaultButton(keep);
+        box.setEscapeButton(keep);
+        box.exec();
+        return box.clickedButton() == replace;
+    });
     connect(&run, &BatchRun::progress, &progress, [&progress](int done, int total, const QString& name) {
         progress.setValue(done);
         progress.setLabelText(tr("File %1 of %2: %3").arg(done + 1).arg(total).arg(name));

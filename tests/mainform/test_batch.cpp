@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
 // `n` copies of the sample DAT file, S000.DAT ..., beside its calibration.
 QStringList copies(const TempDir& dir, int n)
 {
@@ -82,12 +84,30 @@ void BatchTest::writesWhatTheConverterWritesUnderOneQuestion()
     QCOMPARE(convertWithTheConverter(dir, QStringLiteral("S*.DAT")), 0);
     QVERIFY(outputs(dir.path()) == byWindow);
 
-    BoxAnswerer again({QStringLiteral("&Replace all"), QStringLiteral("OK")});
+    {
+        BoxAnswerer again({QStringLiteral("&Replace all"), QStringLiteral("OK")});
+        w.convertFiles(files);
+        QCOMPARE(again.seen.size(), std::size_t{2});
+        QCOMPARE(again.seen[0].text, QStringLiteral("40 of the files have outputs already."));
+        QCOMPARE(again.seen[1].text, QStringLiteral("40 files: 40 converted, 0 kept (outputs exist), 0 failed"));
+        QVERIFY(outputs(dir.path()) == byWindow);
+    }
+
+    // Ask for each: a question per file whose outputs exist, here S000 (replaced) and S001 (kept).
+    for (const auto& [name, bytes] : byWindow)
+        if (name.rfind("S000.", 0) != 0 && name.rfind("S001.", 0) != 0)
+            fs::remove(dir.path() / name);
+    writeText(dir.file("S000.RAW"), "mine");
+    writeText(dir.file("S001.RAW"), "mine too");
+    BoxAnswerer each({QStringLiteral("&Ask for each"), QStringLiteral("&Replace"), QStringLiteral("&Keep"), QStringLiteral("OK")});
     w.convertFiles(files);
-    QCOMPARE(again.seen.size(), std::size_t{2});
-    QCOMPARE(again.seen[0].text, QStringLiteral("40 of the files have outputs already."));
-    QCOMPARE(again.seen[1].text, QStringLiteral("40 files: 40 converted, 0 kept (outputs exist), 0 failed"));
-    QVERIFY(outputs(dir.path()) == byWindow);
+    QCOMPARE(each.seen.size(), std::size_t{4});
+    QCOMPARE(each.seen[1].text, QStringLiteral("%1 exists. Replace the outputs of this file?").arg(q(dir.file("S000.RAW"))));
+    QCOMPARE(each.seen[3].text, QStringLiteral("40 files: 39 converted, 1 kept (outputs exist), 0 failed"));
+    auto now = outputs(dir.path());
+    QCOMPARE(now["S001.RAW"], (std::vector<std::uint8_t>{'m', 'i', 'n', 'e', ' ', 't', 'o', 'o'}));
+    now["S001.RAW"] = byWindow.at("S001.RAW");
+    QVERIFY(now == byWindow);
 }
 
 void BatchTest::cancelLeavesEachFileWholeOrUntouched()
