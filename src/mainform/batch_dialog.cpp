@@ -197,6 +197,10 @@ void TRawDat::convertFiles(const QStringList& paths)
     connect(&progress, &QProgressDialog::canceled, &run, &BatchRun::cancel);
     QEventLoop loop;
     connect(&run, &BatchRun::finished, &loop, &QEventLoop::quit);
+    // Shown now, not by its own timer once the work is under way: a question about an existing
+    // output must open over it, not under it.
+    progress.setValue(0);
+    progress.show();
     run.start();
     loop.exec();
     progress.close();

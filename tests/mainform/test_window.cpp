@@ -1766,6 +1766,9 @@ void TestWindow::overlayOfPatterns()
     const std::string raw = writeRawScan(dir.path().string(), "T.RAW", 10.0f, 0.02f, rawCounts(500));
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(q(raw))});
+    // A drop comes after its drag has entered the window, as on a desktop.
+    QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(win.w.get(), &enter);
     QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
     QApplication::sendEvent(win.w.get(), &drop);
     QTRY_COMPARE(c->graphCount(), 3);
