@@ -167,8 +167,11 @@ void TRawDat::convertFiles(const QStringList& paths)
                    : box.clickedButton() == askEach  ? ExistingOutputs::AskEach
                                                      : ExistingOutputs::KeepAll;
         if (existing != ExistingOutputs::KeepAll) {
-            for (BatchItem& it : items)
-                it = BatchItem{it.given};
+            for (BatchItem& it : items) { // planned again, from the names alone
+                BatchItem fresh;
+                fresh.given = std::move(it.given);
+                it = std::move(fresh);
+            }
             planBatch(items, true, options);
         }
     }

@@ -340,8 +340,9 @@ std::vector<Row> rows()
          [](const TempDir& d) {
              writeText(d.file("LAB6.RAW"), "old");
              fs::permissions(d.file("LAB6.RAW"), fs::perms::owner_read | fs::perms::owner_write);
-             if (::geteuid() == 0)
+             if (::geteuid() == 0) {
                  EXPECT_EQ(::chown(d.file("LAB6.RAW").c_str(), 65534, 65534), 0);
+             }
          },
          "--force LAB6.DAT",
          0,
@@ -592,8 +593,9 @@ int wholeOutputs(const fs::path& dir, int n, const std::vector<Outputs>& refs, b
                     }))
             << base << ": outputs of no single input, or not all of them";
     }
-    if (!killed)
+    if (!killed) {
         EXPECT_TRUE(temporaries(dir).empty());
+    }
     return done;
 }
 
@@ -699,8 +701,9 @@ TEST(Safety, ThreeConvertersAtOnceOnOneFolder)
                 converted += convertedIn(r.err);
             }
             EXPECT_EQ(wholeOutputs(dir.file(outputDir ? "out" : "A"), n, outputDir ? refs : std::vector<Outputs>{refs[0]}, true), n);
-            if (!force)
+            if (!force) {
                 EXPECT_EQ(converted, n) << "each file converted by one converter";
+            }
         }
     }
 }
