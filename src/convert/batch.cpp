@@ -122,10 +122,6 @@ void planBatch(std::vector<BatchItem>& items, bool force, const ConversionOption
             // files so kept stay within a budget.
             head = fsio::tryReadHead(it.path, std::max(kHeadSize, kRangeCountHead), &id, &size,
                                      kept < kKeptBudget ? kKeepWholeUpTo : 0);
-            if (head && head->size() == size && size > kHeadSize) {
-                kept += size;
-                it.input = head;
-            }
         } catch (const std::exception& e) {
             it.fail(e.what()); // not a regular file
             continue;
@@ -161,6 +157,10 @@ void planBatch(std::vector<BatchItem>& items, bool force, const ConversionOption
         for (const PlannedOutput& o : it.outputs) {
             outputKeys[i].push_back(keys.of(o.path));
             outputsOf.add(outputKeys[i].back(), i);
+        }
+        if (head && head->size() == size && size > kHeadSize) { // the whole file: its conversion's too
+            kept += size;
+            it.input = std::move(head);
         }
     }
 
@@ -216,9 +216,9 @@ void planBatch(std::vector<BatchItem>& items, bool force, const ConversionOption
             continue;
         // Without --force a file is done once its first output is there: that one is put in
         // place last, so a run killed meanwhile never leaves it without the others. The others
-        // are checked as they are put in place.
-        std::error_code ec;
-        if (!force && fs::exists(fs::symlink_status(it.outputs[0].path, ec))) {
+        // are checked as they are put in place. (Every output that exists is a regular file by
+        // now, so its key's identity says whether it exists.)
+        if (!force && outputKeys[i][0].id) {
             it.state = BatchItem::State::Skipped;
             it.messages.push_back("kept existing " + fileName(it.outputs[0].path) + " (use --force to replace)");
             it.finished = true;

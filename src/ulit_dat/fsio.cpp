@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -447,23 +448,11 @@ bool sameFile(const std::string& a, const std::string& b)
 
 namespace {
 
-std::mutex gCaseMutex;
-std::set<FileId>& foldersTreatedAsIgnoringCase()
-{
-    static std::set<FileId> ids;
-    return ids;
-}
-
 // Whether the folder open as `fd` ignores letter case: by its file system, by the case-folding
 // flag some file systems set per folder, or else by asking for an entry of its under the other
 // case of its letters.
 bool ignoresCase(int fd, const std::string& folder, const FileId& id)
 {
-    {
-        std::lock_guard lock(gCaseMutex);
-        if (foldersTreatedAsIgnoringCase().count(id))
-            return true;
-    }
     struct statfs sf {};
     if (::fstatfs(fd, &sf) == 0) {
         switch (static_cast<std::uint32_t>(sf.f_type)) {
@@ -608,10 +597,7 @@ void OutputGroup::add(const std::string& target, std::string_view bytes)
         if (noClobber_) {
             const auto old = tryReadFile(target);
             m.exists = old.has_value() || fileId(target).has_value();
-            m.same = old && old->size() == bytes.size() && std::equal(bytes.begin(), bytes.end(), old->begin(),
-                                                                        [](char a, std::uint8_t b) {
-                                                                            return static_cast<std::uint8_t>(a) == b;
-                                                                        });
+            m.same = old && old->size() == bytes.size() && std::memcmp(old->data(), bytes.data(), bytes.size()) == 0;
         }
         return;
     }
@@ -930,13 +916,6 @@ void failOperation(int k)
     tOpsCounted = 0;
 }
 int operationsCounted() { return tOpsCounted; }
-void treatAsIgnoringCase(const std::string& folder)
-{
-    const auto id = fileId(folder);
-    std::lock_guard lock(gCaseMutex);
-    if (id)
-        foldersTreatedAsIgnoringCase().insert(*id);
-}
 } // namespace testing
 
 } // namespace rawdat::fsio

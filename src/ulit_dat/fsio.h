@@ -254,8 +254,6 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
 namespace testing {
 void failOperation(int k);
 int operationsCounted();
-// From now on folderInfo() says that `folder` ignores letter case, as a FAT stick's would.
-void treatAsIgnoringCase(const std::string& folder);
 } // namespace testing
 
 } // namespace rawdat::fsio

@@ -71,6 +71,21 @@ struct Window {
     QString message() const { return child<StatusPanel>("Message1")->text(); }
     CrossChart* chart() const { return w->chart(); }
     int points() const { return chart()->series()->data()->size(); }
+    // Drags `files` into the window and drops them, as a file manager does; true when the window
+    // took the drop.
+    bool drop(const QStringList& files, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& f : files)
+            urls << QUrl::fromLocalFile(f);
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(w.get(), &enter);
+        QDropEvent dropped(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(w.get(), &dropped);
+        return dropped.isAccepted();
+    }
     // Clicks a command button with `path` as the chosen file.
     void click(const char* button, const std::string& path)
     {
@@ -1131,20 +1146,8 @@ void TestWindow::droppedFilesRunTheirCommands()
     const std::string dat = writeDatScan(dir.path().string());
     const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
     Window win;
-    const auto dropFiles = [&](const QStringList& files) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const QString& f : files)
-            urls << QUrl::fromLocalFile(f);
-        mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(win.w.get(), &enter);
-        QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(win.w.get(), &drop);
-        QVERIFY(drop.isAccepted());
-    };
     // Several files are converted together, as a batch, and the window says what was done.
-    dropFiles({q(dat), q(raw)});
+    QVERIFY(win.drop({q(dat), q(raw)}));
     QTRY_COMPARE(int(win.boxes.seen.size()), 1);
     QCOMPARE(win.boxes.seen[0].text, QStringLiteral("2 files: 2 converted, 0 kept (outputs exist), 0 failed"));
     QVERIFY(win.kinds.empty()); // no dialog
@@ -1153,7 +1156,7 @@ void TestWindow::droppedFilesRunTheirCommands()
     win.boxes.seen.clear();
 
     // One file goes to its command.
-    dropFiles({q(raw)});
+    QVERIFY(win.drop({q(raw)}));
     QTRY_COMPARE(win.label("Lb_raw"), q(raw));
     QVERIFY(win.kinds.empty());
     QCOMPARE(win.label("Lb_dat"), QString()); // the DAT file is no longer in view
@@ -1166,12 +1169,7 @@ void TestWindow::droppedFilesRunTheirCommands()
     // A dropped calibration is recognised by its content, as the converter does.
     const std::string cal = (dir.path() / "X.CAL").string();
     writeBytes(cal, {0x4B, 0x64, 0, 0});
-    QMimeData calMime;
-    calMime.setUrls({QUrl::fromLocalFile(q(cal))});
-    QDragEnterEvent enterCal(QPoint(100, 200), Qt::CopyAction, &calMime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.w.get(), &enterCal);
-    QDropEvent dropCal(QPointF(100, 200), Qt::CopyAction, &calMime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.w.get(), &dropCal);
+    QVERIFY(win.drop({q(cal)}));
     QTRY_COMPARE(int(win.boxes.seen.size()), 1);
     QCOMPARE(win.boxes.seen[0].text, q(cal) + QStringLiteral(": not a DAT or RAW file"));
     QCOMPARE(win.points(), 500);
@@ -1184,14 +1182,9 @@ void TestWindow::fileDroppedDuringACommandRunsAfterIt()
     const std::string raw = writeRawScan(dir.path().string(), "S2.RAW", 10.0f, 0.02f, rawCounts(500));
     writeText((dir.path() / "S1.RAW").string(), "old raw"); // the DAT command will ask
     Window win;
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(q(raw))});
     QString rawLabelDuringTheQuestion;
     win.boxes.onBox = [&](QMessageBox*) {
-        QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(win.w.get(), &enter);
-        QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(win.w.get(), &drop);
+        QVERIFY(win.drop({q(raw)}));
         QCoreApplication::processEvents(); // the drop's own turn comes while the command runs
         rawLabelDuringTheQuestion = win.label("Lb_raw");
     };
@@ -1764,13 +1757,7 @@ void TestWindow::overlayOfPatterns()
 
     // Ctrl held on a drop: drawn over, not converted.
     const std::string raw = writeRawScan(dir.path().string(), "T.RAW", 10.0f, 0.02f, rawCounts(500));
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(q(raw))});
-    // A drop comes after its drag has entered the window, as on a desktop.
-    QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
-    QApplication::sendEvent(win.w.get(), &enter);
-    QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::ControlModifier);
-    QApplication::sendEvent(win.w.get(), &drop);
+    QVERIFY(win.drop({q(raw)}, Qt::ControlModifier));
     QTRY_COMPARE(c->graphCount(), 3);
     QVERIFY(!fs::exists(dir.path() / "T.TXT"));
     QVERIFY(c->legend->visible());
