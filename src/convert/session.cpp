@@ -201,16 +201,14 @@ std::string twoColumnBytes(const std::string& file, const TSingleArray& X, const
 {
     if (n > kDataCapacity)
         throw Refusal(file, "cannot write " + intText(n) + " points; at most " + intText(kDataCapacity));
-    std::string out;
-    if (n > 0)
-        out.reserve(static_cast<std::size_t>(n) * 20);
+    FixedText out(static_cast<std::size_t>(std::max(n, 0)) * 20);
     for (int i = 1; i <= n; ++i) {
-        appendFixed(out, X[i], 3, 7);
-        out += ' ';
-        appendFixed(out, Y[i], 0, 10);
-        out += "\r\n";
+        out.fixed(X[i], 3, 7);
+        out.append(" ");
+        out.fixed(Y[i], 0, 10);
+        out.append("\r\n");
     }
-    return out;
+    return out.take();
 }
 
 bool TConversion::ConfirmOverwrite(const std::string& name)

@@ -7,12 +7,16 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <utility>
 
 namespace rawdat {
 
 namespace {
 
 constexpr int kMaxScaledDecimals = 19;
+constexpr char kSpaces[kFastWidth + 1] = "                                ";
+static_assert(sizeof kSpaces == kFastWidth + 1);
 
 constexpr std::array<std::uint64_t, kMaxScaledDecimals + 1> kPow10 = [] {
     std::array<std::uint64_t, kMaxScaledDecimals + 1> p{};
@@ -90,33 +94,10 @@ bool isDecimalTie(double value, int decimals)
     return decimals - k == -1;
 }
 
-// The text without padding, into buf (at least 400 characters); returns its length.
+// The text without padding, into buf (at least kFixedRoom characters), by the general path that
+// takes any double; returns its length.
 std::size_t fixedChars(char* buf, std::size_t size, double value, int decimals)
 {
-    std::uint64_t scaled = 0;
-    if (scaledMagnitude(value, decimals, scaled)) {
-        // The same text as the general path: a minus sign whenever the sign bit is set (also
-        // for -0 and for negatives that round to zero), the whole part, the decimals.
-        char* p = buf;
-        if (std::signbit(value))
-            *p++ = '-';
-        char digits[24];
-        const auto n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, scaled).ptr - digits);
-        const int whole = n - decimals; // digits before the point; none: a 0 is written
-        if (whole > 0) {
-            p = std::copy_n(digits, whole, p);
-        } else {
-            *p++ = '0';
-        }
-        if (decimals > 0) {
-            *p++ = '.';
-            if (whole < 0)
-                p = std::fill_n(p, -whole, '0');
-            const int from = std::max(whole, 0);
-            p = std::copy_n(digits + from, n - from, p);
-        }
-        return static_cast<std::size_t>(p - buf);
-    }
     // to_chars rounds the exact binary value correctly, but ties to even. A true tie has exactly
     // decimals + 1 decimals, the last one a 5: written with them all, nothing is rounded, and
     // dropping the 5 and adding one unit to the digits left rounds it away from zero.
@@ -146,23 +127,110 @@ std::size_t fixedChars(char* buf, std::size_t size, double value, int decimals)
     return len;
 }
 
+// The fast path of putFixed for `D` decimals: the digits of |value| * 10^D, already rounded,
+// written from the last one back two at a time, then moved into place in one fixed-size copy.
+template <int D>
+char* scaledFixed(char* p, std::uint64_t scaled, bool negative, int width)
+{
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                     "8081828384858687888990919293949596979899";
+    constexpr std::size_t kLongest = 48; // a sign, 20 digits, a point and up to 19 zeros after it
+    char buf[2 * kLongest];
+    char* const end = buf + kLongest;
+    char* q = end;
+    if constexpr (D > 0) {
+        std::uint64_t fraction = scaled % kPow10[D];
+        scaled /= kPow10[D];
+        for (int i = 0; i < D; ++i) {
+            *--q = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        *--q = '.';
+    }
+    while (scaled >= 100) {
+        q -= 2;
+        std::memcpy(q, kPairs + 2 * (scaled % 100), 2);
+        scaled /= 100;
+    }
+    if (scaled >= 10) {
+        q -= 2;
+        std::memcpy(q, kPairs + 2 * scaled, 2);
+    } else {
+        *--q = static_cast<char>('0' + scaled);
+    }
+    // The same text as the general path: a minus sign whenever the sign bit is set (also for -0
+    // and for negatives that round to zero).
+    if (negative)
+        *--q = '-';
+    const auto len = static_cast<int>(end - q);
+    if (len < width) {
+        std::memcpy(p, kSpaces, kFastWidth);
+        p += width - len;
+    }
+    std::memcpy(p, q, kLongest);
+    return p + len;
+}
+
+template <int... D>
+constexpr auto scaledFixedOf(std::integer_sequence<int, D...>)
+{
+    return std::array{&scaledFixed<D>...};
+}
+constexpr auto kScaledFixed = scaledFixedOf(std::make_integer_sequence<int, kMaxScaledDecimals + 1>{});
+
 } // namespace
+
+char* putFixed(char* p, double value, int decimals, int width)
+{
+    std::uint64_t scaled = 0;
+    if (width <= kFastWidth && scaledMagnitude(value, decimals, scaled))
+        return kScaledFixed[static_cast<std::size_t>(decimals)](p, scaled, std::signbit(value), width);
+    char text[kFixedRoom];
+    const std::size_t len = fixedChars(text, sizeof text, value, decimals);
+    const std::size_t pad = width > 0 && len < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - len : 0;
+    std::memset(p, ' ', pad);
+    std::memcpy(p + pad, text, len);
+    return p + pad + len;
+}
 
 void appendFixed(std::string& out, double value, int decimals, int width)
 {
-    // The padding goes in front of the text in the same buffer, so that the string grows once.
-    constexpr std::size_t kPadRoom = 32;
-    char buf[kPadRoom + 400];
-    char* const text = buf + kPadRoom;
-    const std::size_t len = fixedChars(text, sizeof buf - kPadRoom, value, decimals);
-    const std::size_t pad = width > 0 && len < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - len : 0;
-    if (pad <= kPadRoom) {
-        std::memset(text - pad, ' ', pad);
-        out.append(text - pad, pad + len);
-    } else {
-        out.append(pad, ' ');
-        out.append(text, len);
+    char buf[kFixedRoom + kFastWidth];
+    if (width > kFastWidth) { // wider than any field the formats have: the padding on its own
+        char* const end = putFixed(buf, value, decimals, 0);
+        if (end - buf < width)
+            out.append(static_cast<std::size_t>(width - (end - buf)), ' ');
+        out.append(buf, static_cast<std::size_t>(end - buf));
+        return;
     }
+    out.append(buf, static_cast<std::size_t>(putFixed(buf, value, decimals, width) - buf));
+}
+
+FixedText::FixedText(std::size_t expected)
+    : size_(expected + kFixedRoom + kFastWidth), text_(std::make_unique_for_overwrite<char[]>(size_))
+{
+}
+
+void FixedText::grow(std::size_t n)
+{
+    const std::size_t size = std::max(size_ * 2, used_ + n);
+    auto text = std::make_unique_for_overwrite<char[]>(size);
+    std::memcpy(text.get(), text_.get(), used_);
+    text_ = std::move(text);
+    size_ = size;
+}
+
+void FixedText::wideField(double value, int decimals, int width)
+{
+    std::string field;
+    appendFixed(field, value, decimals, width);
+    append(field);
+}
+
+std::string FixedText::take() const
+{
+    return std::string(text_.get(), used_);
 }
 
 std::string fixedText(double value, int decimals, int width)

@@ -16,6 +16,7 @@
 #include "ulit_dat/numtext.h"
 #include "ulit_dat/steprange.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 #include <vector>
@@ -69,14 +70,14 @@ std::string TLitdat::txtBytes(const std::string& FileName, const TScanHeader& He
     const double points = stepPointCount(FileName, Start, Step, Stop);
     const int n = points > 0 ? static_cast<int>(points) : 0;
 
-    std::string out;
-    out.reserve(400 + static_cast<std::size_t>(n) * 9);
+    FixedText out(400 + static_cast<std::size_t>(n) * 9);
     // A CR or LF inside a header text would end its line and make the rest of the text a line
     // of its own (one that begins with a space ends the header): they are written as spaces.
     auto line = [&out](std::string_view a, std::string_view b = {}) {
         out.append(a);
-        for (char c : b)
-            out += (c == '\r' || c == '\n') ? ' ' : c;
+        std::string text(b);
+        std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+        out.append(text);
         out.append("\r\n");
     };
     line("DATE ", Header.Date.view());
@@ -87,18 +88,18 @@ std::string TLitdat::txtBytes(const std::string& FileName, const TScanHeader& He
     line("COMMENT1 ", Header.Comment1.view());
     line("COMMENT2 ", Header.Comment2.view());
     line("COMMENT3 ", Header.Comment3.view());
-    out += ' ';
-    appendFixed(out, Start, 3, 7);
-    out += ' ';
-    appendFixed(out, Step, 3, 5);
-    out += "    ";
-    appendFixed(out, Stop, 3, 7);
-    out += "\r\n";
+    out.append(" ");
+    out.fixed(Start, 3, 7);
+    out.append(" ");
+    out.fixed(Step, 3, 5);
+    out.append("    ");
+    out.fixed(Stop, 3, 7);
+    out.append("\r\n");
     for (int i = 1; i <= n; ++i) {
-        appendFixed(out, Values[i].value(), 0, 7);
-        out += "\r\n";
+        out.fixed(Values[i].value(), 0, 7);
+        out.append("\r\n");
     }
-    return out;
+    return out.take();
 }
 
 bool TLitdat::Lect_TXT(const std::string& FileName, TScanHeader& Header, TScanParams& Params, TData& Data)

@@ -45,7 +45,24 @@ TEST(NumberText, SignsZerosAndValuesBeyondTheIntegerPath)
         {5e-324, 3, 6, " 0.000"},  // subnormal
         {HUGE_VAL, 3, 6, "   inf"},
         {-HUGE_VAL, 0, 0, "-inf"},
+        {-2.25, 1, 40, "                                    -2.3"}, // wider than a field written in place
+        {1e25, 0, 33, "       10000000000000000905969664"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(fixedText(r.v, r.d, r.w), r.text) << r.v << " d=" << r.d;
+}
+
+TEST(NumberText, ATextOfManyFieldsIsTheirTextsOneAfterAnother)
+{
+    // Started with no room, the buffer grows many times, also for fields that take the general path.
+    FixedText text(0);
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {
+        const double v = (i % 7 == 0 ? -1.0 : 1.0) * i * 1.0625 + (i % 500 == 0 ? 1e25 : 0.0);
+        const int d = i % 4, w = i % 3 == 0 ? 40 : 9;
+        text.fixed(v, d, w);
+        text.append(i % 2 == 0 ? "\r\n" : " ");
+        expected += fixedText(v, d, w) + (i % 2 == 0 ? "\r\n" : " ");
+    }
+    EXPECT_EQ(text.take(), expected);
 }
