@@ -184,6 +184,11 @@ constexpr auto kScaledFixed = scaledFixedOf(std::make_integer_sequence<int, kMax
 char* putFixed(char* p, double value, int decimals, int width)
 {
     std::uint64_t scaled = 0;
+    // Counts are whole numbers: with no decimals they need no rounding at all.
+    const double magnitude = std::fabs(value);
+    if (decimals == 0 && width <= kFastWidth && magnitude < 0x1p53 &&
+        static_cast<double>(static_cast<std::int64_t>(magnitude)) == magnitude)
+        return scaledFixed<0>(p, static_cast<std::uint64_t>(magnitude), std::signbit(value), width);
     if (width <= kFastWidth && scaledMagnitude(value, decimals, scaled))
         return kScaledFixed[static_cast<std::size_t>(decimals)](p, scaled, std::signbit(value), width);
     char text[kFixedRoom];
