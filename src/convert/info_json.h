@@ -15,7 +15,9 @@
 //   wavelengths {"alpha1", "alpha2", "ratio"} of that anode; {"alpha1"} alone without one
 //   ranges      [{"start", "step", "points", "time_per_step", "end"}]: every range of a RAW file in
 //               file order, the range of the RAW file a DAT file converts to (empty when it does
-//               not convert, "conversion_error" then says why); degrees and seconds
+//               not convert, "conversion_error" then says why); degrees and seconds (a DAT
+//               file's time per step is its acquisition time over its channels, where the RAW2
+//               file written from it stores 1)
 //   main_range  the index in "ranges" of the range the window shows
 // DAT files also:
 //   channels    as read
