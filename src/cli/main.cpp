@@ -1,13 +1,14 @@
 // rawdat-convert: the command-line front end of the two conversions, for batches.
 //
 //   rawdat-convert [OPTION]... FILE...
-//   rawdat-convert info FILE
+//   rawdat-convert info [--json] FILE...
 //
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
 #include "cli/options.h"
 #include "convert/batch.h"
 #include "convert/headless_ui.h"
+#include "convert/info_json.h"
 #include "ulit_dat/describe.h"
 #include "ulit_dat/f1b.h"
 #include "ulit_dat/fsio.h"
@@ -39,7 +40,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: rawdat-convert [OPTION]... FILE...\n"
-    "       rawdat-convert info FILE\n"
+    "       rawdat-convert info [--json] FILE...\n"
     "       rawdat-convert f1b [-f] PARAMFILE F1BFILE\n"
     "       rawdat-convert export-steps [-f] RAWFILE OUTFILE\n"
     "\n"
@@ -82,8 +83,13 @@ constexpr const char* kUsage =
     "  --                    ends the options: every argument after it is a FILE.\n"
     "A FILE named '-' is refused: outputs are always files beside their input (or in DIR).\n"
     "\n"
-    "  info FILE   print what the window's memo shows for FILE (ten lines for a DAT file,\n"
+    "  info [--json] FILE...\n"
+    "              print what the window's memo shows for FILE (ten lines for a DAT file,\n"
     "              three for a RAW file), or a short summary of a CAL, FDT or DTB file; UTF-8.\n"
+    "              Of several files, each one's lines follow a line \"FILE:\", and an empty\n"
+    "              line separates them. --json: one JSON object per FILE and line (see\n"
+    "              rawdat-convert(1)); a file that cannot be read gives {\"path\": FILE,\n"
+    "              \"error\": message} and its line on standard error.\n"
     "  f1b [-f] PARAMFILE F1BFILE\n"
     "              convert an F1B multi-scan file and its scan parameter file into NAME.fdt\n"
     "              and the straight-line calibration NAME.cal, beside the F1B file (NAME is\n"
@@ -142,51 +148,15 @@ std::string escaped(std::string_view text, bool windows1252 = false)
     return out;
 }
 
-// In one pass: a line can name every output of a file.
-void replaceAll(std::string& s, const std::string& from, const std::string& to)
-{
-    if (from.empty() || from == to)
-        return;
-    std::size_t at = s.find(from);
-    if (at == std::string::npos)
-        return;
-    std::string out;
-    std::size_t last = 0;
-    for (; at != std::string::npos; at = s.find(from, last)) {
-        out.append(s, last, at - last);
-        out += to;
-        last = at + from.size();
-    }
-    out.append(s, last);
-    s = std::move(out);
-}
-
 // The line "FILE: message" about the input the user gave as `given` (its absolute form `path`,
-// which the conversion's messages use): the input named once, as given, and the other files of
-// its folder by the folder as given.
+// which the conversion's messages use; see userMessage).
 std::string userLine(const std::string& given, const std::string& path, std::string message)
 {
-    // The file named by the line, as the message may name it too: dropped there.
-    for (const std::string* name : {&path, &given}) {
-        if (name->empty())
-            continue;
-        if (message.rfind(*name + ": ", 0) == 0)
-            message.erase(0, name->size() + 2);
-        replaceAll(message, " (" + *name + ")", "");
-        replaceAll(message, "(" + *name + ", ", "(");
-    }
-    if (!path.empty()) {
-        if (fs::path(given).is_relative()) {
-            std::string givenFolder = fs::path(given).parent_path().string();
-            if (!givenFolder.empty())
-                givenFolder += '/';
-            replaceAll(message, fs::path(path).parent_path().string() + "/", givenFolder);
-        }
-    }
-    return (given.empty() ? std::string("\"\"") : escaped(given)) + ": " + escaped(message);
+    return (given.empty() ? std::string("\"\"") : escaped(given)) + ": " +
+           escaped(userMessage(given, path, std::move(message)));
 }
 
-int info(const std::string& given)
+int info(const std::string& given, bool heading)
 {
     if (given.empty()) {
         std::fprintf(stderr, "%s\n", userLine(given, {}, "empty file name").c_str());
@@ -225,6 +195,8 @@ int info(const std::string& given)
         return 1;
     }
     // A file's texts reach the terminal as text, never as its control sequences.
+    if (heading)
+        std::printf("%s:\n", windows1252ToUtf8(escaped(given)).c_str());
     for (const auto& line : lines)
         std::printf("%s\n", windows1252ToUtf8(escaped(line, true)).c_str());
     return 0;
@@ -470,24 +442,43 @@ int run(int argc, char** argv)
     if (!args.empty() && (args[0] == "info" || args[0] == "f1b" || args[0] == "export-steps")) {
         const bool writes = args[0] != "info";
         bool force = false;
+        bool json = false;
         std::vector<std::string> files;
-        bool options = writes;
+        bool options = true;
         for (std::size_t i = 1; i < args.size(); ++i) {
             if (options && args[i] == "--")
                 options = false;
-            else if (options && (args[i] == "-f" || args[i] == "--force"))
+            else if (options && writes && (args[i] == "-f" || args[i] == "--force"))
                 force = true;
+            else if (options && !writes && args[i] == "--json")
+                json = true;
             else
                 files.push_back(args[i]);
         }
-        if (files.size() != (writes ? 2u : 1u)) {
+        if (writes ? files.size() != 2u : files.empty()) {
             std::fprintf(stderr, "rawdat-convert: %s takes %s\n%s", args[0].c_str(),
-                         !writes ? "one FILE" : args[0] == "f1b" ? "[-f] PARAMFILE F1BFILE" : "[-f] RAWFILE OUTFILE",
+                         !writes ? "[--json] FILE..." : args[0] == "f1b" ? "[-f] PARAMFILE F1BFILE" : "[-f] RAWFILE OUTFILE",
                          kUsage);
             return 2;
         }
-        if (!writes)
-            return exitStatus(info(files[0]));
+        if (!writes) {
+            int status = 0;
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                if (json) {
+                    const nlohmann::ordered_json j = fileInfo(files[i]);
+                    std::printf("%s\n", infoLine(j).c_str());
+                    if (j.contains("error")) {
+                        std::fprintf(stderr, "%s\n", userLine(files[i], {}, j["error"].get<std::string>()).c_str());
+                        status = 1;
+                    }
+                    continue;
+                }
+                if (i > 0)
+                    std::printf("\n");
+                status = std::max(status, info(files[i], files.size() > 1));
+            }
+            return exitStatus(status);
+        }
         catchStopSignals();
         if (args[0] == "f1b")
             return exitStatus(f1b(files[0], files[1], force));

@@ -20,6 +20,51 @@ std::string absolutePath(const std::string& given)
     return ec ? given : p.string();
 }
 
+namespace {
+
+// In one pass: a line can name every output of a file.
+void replaceAll(std::string& s, const std::string& from, const std::string& to)
+{
+    if (from.empty() || from == to)
+        return;
+    std::size_t at = s.find(from);
+    if (at == std::string::npos)
+        return;
+    std::string out;
+    std::size_t last = 0;
+    for (; at != std::string::npos; at = s.find(from, last)) {
+        out.append(s, last, at - last);
+        out += to;
+        last = at + from.size();
+    }
+    out.append(s, last);
+    s = std::move(out);
+}
+
+} // namespace
+
+std::string userMessage(const std::string& given, const std::string& path, std::string message)
+{
+    // The file named by the line, as the message may name it too: dropped there.
+    for (const std::string* name : {&path, &given}) {
+        if (name->empty())
+            continue;
+        if (message.rfind(*name + ": ", 0) == 0)
+            message.erase(0, name->size() + 2);
+        replaceAll(message, " (" + *name + ")", "");
+        replaceAll(message, "(" + *name + ", ", "(");
+    }
+    if (!path.empty()) {
+        if (fs::path(given).is_relative()) {
+            std::string givenFolder = fs::path(given).parent_path().string();
+            if (!givenFolder.empty())
+                givenFolder += '/';
+            replaceAll(message, fs::path(path).parent_path().string() + "/", givenFolder);
+        }
+    }
+    return message;
+}
+
 
 namespace {
 

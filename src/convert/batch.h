@@ -47,4 +47,9 @@ void convertBatchItem(BatchItem& it, bool force, const ConversionOptions& option
 // `given` made absolute (as it is when it cannot be).
 std::string absolutePath(const std::string& given);
 
+// A message about the input the user gave as `given` (its absolute form `path`, which the
+// conversion's messages use), as the front ends show it after "FILE: ": the input named once,
+// by that line, and the other files of its folder by the folder as given.
+std::string userMessage(const std::string& given, const std::string& path, std::string message);
+
 } // namespace rawdat

@@ -6,6 +6,7 @@
 #include "ulit_dat/f1b_images.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <filesystem>
@@ -213,6 +214,124 @@ TEST(Cli, InfoPrintsTheMemoLinesInUtf8)
     EXPECT_EQ(r.err, "nothing.DAT: file not opened\n");
 }
 
+// The fields every object of info --json has for its kind, with their types.
+void expectInfoSchema(const nlohmann::json& j, const std::string& file)
+{
+    using T = nlohmann::json::value_t;
+    const auto has = [&](const nlohmann::json& o, const char* key, std::initializer_list<T> types) {
+        ASSERT_TRUE(o.contains(key)) << file << ": no " << key;
+        EXPECT_NE(std::find(types.begin(), types.end(), o[key].type()), types.end()) << file << ": " << key;
+    };
+    const T num = T::number_float, uint = T::number_unsigned, str = T::string, null = T::null;
+    has(j, "path", {str});
+    if (j.contains("error")) {
+        EXPECT_EQ(j.size(), 2u) << file;
+        has(j, "error", {str});
+        return;
+    }
+    has(j, "kind", {str});
+    has(j, "variant", {str, null});
+    has(j, "size", {uint});
+    EXPECT_EQ(j["size"], fs::file_size(file)) << file;
+    const std::string kind = j["kind"];
+    if (kind == "CAL")
+        has(j, "calibration", {T::object});
+    if (kind != "DAT" && kind != "RAW")
+        return;
+    EXPECT_EQ(j["variant"].is_string(), kind == "RAW") << file;
+    has(j, "date", {T::object});
+    has(j["date"], "stored", {str});
+    has(j["date"], "iso", {str, null});
+    has(j, "sample", {str});
+    has(j, "comments", {T::array});
+    EXPECT_EQ(j["comments"].size(), kind == "DAT" ? 2u : 1u) << file;
+    has(j, "wavelength", {num});
+    has(j, "anode", {str, null});
+    has(j["wavelengths"], "alpha1", {num});
+    has(j, "ranges", {T::array});
+    has(j, "main_range", {uint});
+    for (const auto& r : j["ranges"]) {
+        for (const char* k : {"start", "step", "time_per_step", "end"})
+            has(r, k, {num});
+        has(r, "points", {uint});
+    }
+    if (kind == "DAT") {
+        has(j, "channels", {uint});
+        has(j["calibration"], "name", {str});
+        has(j["calibration"], "found", {T::boolean});
+        has(j["calibration"], "file", {str, null});
+    }
+}
+
+// info --json: one line per file, exact for a RAW1 file, the predicted range of a DAT file's
+// conversion equal to that of the RAW file it writes, and the date through the RAW writer.
+TEST(Cli, InfoJsonOfEveryTestFile)
+{
+    TempDir dir;
+    copySample(dir);
+    fs::copy_file(fs::path(RAWDAT_TESTDATA) / "raw/BT86.raw", dir.file("BT86.raw"));
+    CliRun r = convert("info --json BT86.raw", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"path\":\"BT86.raw\",\"kind\":\"RAW\",\"variant\":\"RAW1.01\",\"size\":10552,"
+                     "\"date\":{\"stored\":\"03/04/10 20:59:14\",\"iso\":\"2010-03-04T20:59:14\"},\"sample\":\"BT86\","
+                     "\"comments\":[\"\"],\"wavelength\":1.5406,\"anode\":\"Cu\",\"wavelengths\":{\"alpha1\":1.54056,"
+                     "\"alpha2\":1.54439,\"ratio\":0.5},\"ranges\":[{\"start\":3.0,\"step\":0.0155922,\"points\":2374,"
+                     "\"time_per_step\":0.5,\"end\":40.00029}],\"main_range\":0}\n");
+
+    r = convert("info --json LAB6.DAT absent.DAT README.md", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "absent.DAT: file not opened\n"
+                     "README.md: not a file rawdat knows (DAT, RAW, CAL, FDT or DTB)\n");
+    std::vector<nlohmann::json> lines;
+    for (std::size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(nlohmann::json::parse(r.out.substr(at, nl - at)));
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[1].dump(), R"({"error":"file not opened","path":"absent.DAT"})");
+    const nlohmann::json& dat = lines[0];
+    EXPECT_EQ(dat["date"]["iso"], "2026-12-08T10:15:00");
+    EXPECT_EQ(dat["calibration"]["file"], dir.file("CPS120.CAL"));
+    EXPECT_EQ(dat["calibration"]["knots"].size(), 16u);
+    EXPECT_EQ(dat["calibration"]["two_theta"]["last_channel"], 4096);
+
+    ASSERT_EQ(convert("LAB6.DAT", dir.path()).status, 0);
+    r = convert("info --json LAB6.RAW", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto raw = nlohmann::json::parse(r.out);
+    EXPECT_EQ(raw["variant"], "RAW2");
+    EXPECT_EQ(raw["date"]["stored"], "08-Dec-2610:15:00");
+    EXPECT_EQ(raw["date"]["iso"], dat["date"]["iso"]);
+    EXPECT_EQ(raw["ranges"][0]["start"], dat["ranges"][0]["start"]);
+    EXPECT_EQ(raw["ranges"][0]["step"], dat["ranges"][0]["step"]);
+    EXPECT_EQ(raw["ranges"][0]["points"], dat["ranges"][0]["points"]);
+    EXPECT_EQ(raw["ranges"][0]["end"], dat["ranges"][0]["end"]);
+
+    // Several files in the text form: each one's lines under its name.
+    r = convert("info LAB6.RAW BT86.raw", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "LAB6.RAW:\nsize : 4121\nstep :  0.0290\n2th init :  6.1590\n\n"
+                     "BT86.raw:\nsize : 2374\nstep :  0.0156\n2th init :  3.0000\n");
+
+    std::string all;
+    std::vector<std::string> files;
+    for (const char* folder : {RAWDAT_TESTDATA, RAWDAT_SAMPLES})
+        for (const auto& e : fs::recursive_directory_iterator(folder))
+            if (e.is_regular_file()) {
+                files.push_back(e.path().string());
+                all += " '" + e.path().string() + "'";
+            }
+    r = convert("info --json" + all, dir.path());
+    std::size_t at = 0;
+    for (const std::string& f : files) {
+        const std::size_t nl = r.out.find('\n', at);
+        ASSERT_NE(nl, std::string::npos) << f;
+        const auto j = nlohmann::json::parse(r.out.substr(at, nl - at));
+        at = nl + 1;
+        EXPECT_EQ(j["path"], f);
+        expectInfoSchema(j, f);
+    }
+    EXPECT_EQ(at, r.out.size());
+}
+
 TEST(Cli, UsageErrors)
 {
     TempDir dir;
@@ -230,7 +349,8 @@ TEST(Cli, UsageErrors)
         {"--also xy,txt x.DAT", "rawdat-convert: --also: unknown format 'txt'"},
         {"-o absent LAB6.DAT", "rawdat-convert: -o/--output-dir absent: no such folder\n"},
         {"--cal LAB6.DAT LAB6.DAT", "rawdat-convert: --cal LAB6.DAT: not a calibration (CAL) file\n"},
-        {"info", "rawdat-convert: info takes one FILE\n"},
+        {"info", "rawdat-convert: info takes [--json] FILE...\n"},
+        {"info --json", "rawdat-convert: info takes [--json] FILE...\n"},
     };
     for (const auto& row : rows) {
         CliRun r = convert(row.args, dir.path());

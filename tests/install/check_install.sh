@@ -36,6 +36,14 @@ cp "$src/samples/LAB6.DAT" "$src/samples/CPS120.CAL" "$tmp/work/"
 [ "$(head -c 4 "$tmp/work/LAB6.RAW")" = RAW2 ] || fail "LAB6.RAW is not a RAW2 file"
 [ "$("$prefix/bin/rawdat-convert" --version)" = "rawdat-convert $version" ] || fail "rawdat-convert --version is not $version"
 [ "$(grep -c $'\r$' "$tmp/work/LAB6.2CL")" -gt 1000 ] || fail "LAB6.2CL holds too few lines"
+# The installed Python module, when it is built, reads what the installed converter wrote.
+module=$(find "$prefix/lib/python3/dist-packages" -name 'rawdat.*.so' 2>/dev/null | head -n 1)
+if [ -n "$module" ]; then
+  points=$(cd "$tmp" && PYTHONPATH=$(dirname "$module") /usr/bin/python3 -c \
+    'import rawdat, sys; print(len(rawdat.read(sys.argv[1]).y))' "$tmp/work/LAB6.RAW") ||
+    fail "the installed Python module does not read LAB6.RAW"
+  [ "$points" = 4121 ] || fail "the installed Python module reads $points points of LAB6.RAW"
+fi
 
 # Manual pages: no groff warning, and they render through man with every option.
 for page in "$src"/man/*.1; do
@@ -45,7 +53,7 @@ done
 text=$(LC_ALL=C MANWIDTH=80 man -l "$share/man/man1/rawdat-convert.1.gz" 2>"$tmp/man.err")
 [ ! -s "$tmp/man.err" ] || fail "man warns: $(cat "$tmp/man.err")"
 for entry in "-f, --force" "-j, --jobs N" "-q, --quiet" "-h, --help" "-V, --version" "-o, --output-dir DIR" \
-             "-n, --dry-run" "--cal FILE" "--also LIST" "info FILE" "f1b \\[-f\\] PARAMFILE F1BFILE" \
+             "-n, --dry-run" "--cal FILE" "--also LIST" "info \\[--json\\] FILE\\.\\.\\." "f1b \\[-f\\] PARAMFILE F1BFILE" \
              "export-steps \\[-f\\] RAWFILE OUTFILE" "129, 130, 143"; do
   grep -q -- "^ *$entry" <<<"$text" || fail "rawdat-convert(1) has no entry $entry"
 done
