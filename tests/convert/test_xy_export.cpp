@@ -87,6 +87,15 @@ TEST(XyExport, ExactBytes)
         xyPattern("C:\\lab\\run 2/Ni\xC3\xA9.RAW", h, "Ni\xE9\tfoil \x80 \r\n", {0.1f, 0, 0.0003f, 1}, *y, 2);
     fromRecords.Program = "rawdat 9.9.9";
 
+    // A wavelength that is no anode's K-alpha-1 (synchrotron): one line, Lam, and no ratio.
+    XyPattern synchrotron = smallPattern();
+    synchrotron.Wavelength = 0.4592;
+    XyPattern noWavelength = smallPattern();
+    noWavelength.Wavelength = 0.0;
+    XyWavelengths none;
+    EXPECT_FALSE(instprmWavelengths(noWavelength, none));
+    EXPECT_THROW(xyFileText(noWavelength, XyFormat::Instprm), std::invalid_argument);
+
     struct Row {
         const char* what;
         XyPattern pattern;
@@ -105,6 +114,12 @@ TEST(XyExport, ExactBytes)
          "# rawdat 9.9.9\n# source: Ni\xC3\xA9.RAW\n# date: 12-Mar-98 14:25:36\n"
          "# sample: Ni\xC3\xA9 foil \xE2\x82\xAC\n# step (deg): 0.0003\n# points: 2\n"
          "0.100000 7.4999995 2.7386\n0.100300 16777216 4096.0000\n"},
+        {"instprm of one wavelength", synchrotron, XyFormat::Instprm,
+         "#GSAS-II instrument parameter file; do not add/delete items!\n# written by rawdat 9.9.9 for S1.DAT\n"
+         "Type:PXC\nBank:1.0\nLam:0.4592\nZero:0.0\n"
+         "# The profile terms below are GSAS-II's defaults for a laboratory instrument, not\n"
+         "# measured for this one: refine them on a standard.\n"
+         "Polariz.:0.7\nAzimuth:0.0\nU:2.0\nV:-2.0\nW:5.0\nX:0.0\nY:0.0\nZ:0.0\nSH/L:0.002\n"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(xyFileText(r.pattern, r.format), r.bytes) << r.what;
