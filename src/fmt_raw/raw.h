@@ -43,8 +43,8 @@ struct TRawPositions {
 struct TRawRange {
     TRangeInfo Info;                   // Start, Step and StepTime of the range; Stop 0
     std::vector<std::int32_t> Counts;  // one per step, rounded as Data holds them
-    std::vector<float> Intensities;    // one per step, the Singles as the file stores them
     std::optional<TRawPositions> Axes; // RAW2 only: Params.Theta and Axis1..Axis4
+    std::vector<float> Intensities = {}; // one per step, the Singles as the file stores them
 
     std::int32_t Size() const { return static_cast<std::int32_t>(Counts.size()); }
     bool operator==(const TRawRange&) const = default;
