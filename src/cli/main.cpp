@@ -76,12 +76,18 @@ constexpr const char* kUsage =
     "      --cal FILE        use the calibration FILE for every DAT file instead of the one its\n"
     "                        header names.\n"
     "      --also LIST       also write the pattern as text for analysis programs, LIST being\n"
-    "                        one or more of xy, xye, csv separated by commas: NAME.xy, ...\n"
-    "  -q, --quiet           no progress line and no summary.\n"
+    "                        one or more of xy, xye, csv and instprm (the GSAS-II instrument\n"
+    "                        parameter file) separated by commas, in any case: NAME.xy, ...\n"
+    "                        Repeated, the lists add up. Each intensity is the shortest decimal\n"
+    "                        that reads back as the value stored.\n"
+    "  -q, --quiet           no progress line, no summary, no \"kept existing\" or ranges\n"
+    "                        notice; failures are still printed.\n"
     "  -h, --help            show this text.\n"
     "  -V, --version         print the version.\n"
     "  --                    ends the options: every argument after it is a FILE.\n"
     "A FILE named '-' is refused: outputs are always files beside their input (or in DIR).\n"
+    "A command (info, f1b, export-steps) comes first, after -q and, for f1b and export-steps,\n"
+    "-f only; its name after a FILE is refused: give a file of that name as ./NAME or after --.\n"
     "\n"
     "  info [--json] FILE...\n"
     "              print what the window's memo shows for FILE (ten lines for a DAT file,\n"
@@ -211,7 +217,7 @@ int stopSignal();
 // "FILE: kept existing NAME (use --force to replace)" (0, nothing written). Stopped by a signal,
 // its temporaries are removed and it ends with 128 + the signal's number.
 template <class Work>
-int runSubcommand(const std::string& file, Work work)
+int runSubcommand(const std::string& file, bool quiet, Work work)
 {
     auto line = [&](const std::string& message) {
         std::fprintf(stderr, "%s\n", userLine(file, absolutePath(file), message).c_str());
@@ -220,7 +226,8 @@ int runSubcommand(const std::string& file, Work work)
     try {
         work();
     } catch (const fsio::TargetExists& e) {
-        line("kept existing " + e.target() + " (use --force to replace)");
+        if (!quiet)
+            line("kept existing " + e.target() + " (use --force to replace)");
     } catch (const fsio::Interrupted&) {
         const int sig = stopSignal();
         line(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP") +
@@ -257,14 +264,14 @@ fsio::OutputGroup::Placement placement(bool force)
 }
 
 // rawdat-convert f1b [-f] PARAMFILE F1BFILE: NAME.fdt and NAME.cal beside the F1B file.
-int f1b(const std::string& paramFile, const std::string& f1bFile, bool force)
+int f1b(const std::string& paramFile, const std::string& f1bFile, bool force, bool quiet)
 {
     TLitdat lit;
     TScanHeader header;
     TScanParams params;
     TCalibration cal;
     auto data = std::make_unique<TData>();
-    return runSubcommand(f1bFile, [&] {
+    return runSubcommand(f1bFile, quiet, [&] {
         if (paramFile.empty() || f1bFile.empty())
             throw Refusal({}, "empty file name");
         const F1bOutputs out = f1bOutputs(f1bFile);
@@ -273,14 +280,15 @@ int f1b(const std::string& paramFile, const std::string& f1bFile, bool force)
                 throw Refusal({}, "its output " + o + " would replace an input; nothing written");
         checkOutputs({out.fdt, out.cal}, force);
         lit.lect_F1B(paramFile, f1bFile, params, header, *data, cal, placement(force));
-        std::fprintf(stderr, "%s: wrote %s (%d scans of %d channels) and %s\n", escaped(f1bFile).c_str(),
+        if (!quiet)
+            std::fprintf(stderr, "%s: wrote %s (%d scans of %d channels) and %s\n", escaped(f1bFile).c_str(),
                      escaped(out.fdt).c_str(), header.NbScans, header.NbChannels, escaped(out.cal).c_str());
     });
 }
 
 // rawdat-convert export-steps [-f] RAWFILE OUTFILE: the step-scan text export of a RAW file's
 // pattern.
-int exportSteps(const std::string& rawFile, const std::string& outFile, bool force)
+int exportSteps(const std::string& rawFile, const std::string& outFile, bool force, bool quiet)
 {
     TLitdat lit;
     RawModule raw;
@@ -288,7 +296,7 @@ int exportSteps(const std::string& rawFile, const std::string& outFile, bool for
     TScanParams params;
     auto data = std::make_unique<TData>();
     auto values = std::make_unique<TReal48Array>();
-    return runSubcommand(rawFile, [&] {
+    return runSubcommand(rawFile, quiet, [&] {
         if (rawFile.empty() || outFile.empty())
             throw Refusal({}, "empty file name");
         if (fsio::sameFile(rawFile, outFile))
@@ -437,27 +445,36 @@ int run(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     // Past a file-size limit a write fails with EFBIG ("Disque plein") instead of a kill.
     std::signal(SIGXFSZ, SIG_IGN);
-    std::vector<std::string> args(argv + 1, argv + argc);
-    // Subcommands: NAME, -f/--force for those that write (anywhere before "--"), their files.
-    if (!args.empty() && (args[0] == "info" || args[0] == "f1b" || args[0] == "export-steps")) {
-        const bool writes = args[0] != "info";
-        bool force = false;
+    const cli::Parsed parsed = cli::parseOptions(argc, argv);
+    switch (parsed.action) {
+    case cli::Action::Help: std::fputs(kUsage, stdout); return exitStatus(0);
+    case cli::Action::Version: std::printf("rawdat-convert %s\n", RAWDAT_VERSION); return exitStatus(0);
+    case cli::Action::UsageError:
+        std::fprintf(stderr, "%s\nUsage: rawdat-convert [OPTION]... FILE...  (see --help)\n",
+                     escaped(parsed.error).c_str());
+        return 2;
+    case cli::Action::Subcommand: {
+        // Its files, and -f/--force for those that write (anywhere before "--").
+        const std::string& name = parsed.subcommand;
+        const bool writes = name != "info";
+        bool force = parsed.options.force;
+        const bool quietly = parsed.options.quiet;
         bool json = false;
         std::vector<std::string> files;
         bool options = true;
-        for (std::size_t i = 1; i < args.size(); ++i) {
-            if (options && args[i] == "--")
+        for (const std::string& a : parsed.operands) {
+            if (options && a == "--")
                 options = false;
-            else if (options && writes && (args[i] == "-f" || args[i] == "--force"))
+            else if (options && writes && (a == "-f" || a == "--force"))
                 force = true;
-            else if (options && !writes && args[i] == "--json")
+            else if (options && !writes && a == "--json")
                 json = true;
             else
-                files.push_back(args[i]);
+                files.push_back(a);
         }
         if (writes ? files.size() != 2u : files.empty()) {
-            std::fprintf(stderr, "rawdat-convert: %s takes %s\n%s", args[0].c_str(),
-                         !writes ? "[--json] FILE..." : args[0] == "f1b" ? "[-f] PARAMFILE F1BFILE" : "[-f] RAWFILE OUTFILE",
+            std::fprintf(stderr, "rawdat-convert: %s takes %s\n%s", name.c_str(),
+                         !writes ? "[--json] FILE..." : name == "f1b" ? "[-f] PARAMFILE F1BFILE" : "[-f] RAWFILE OUTFILE",
                          kUsage);
             return 2;
         }
@@ -480,19 +497,10 @@ int run(int argc, char** argv)
             return exitStatus(status);
         }
         catchStopSignals();
-        if (args[0] == "f1b")
-            return exitStatus(f1b(files[0], files[1], force));
-        return exitStatus(exportSteps(files[0], files[1], force));
+        if (name == "f1b")
+            return exitStatus(f1b(files[0], files[1], force, quietly));
+        return exitStatus(exportSteps(files[0], files[1], force, quietly));
     }
-
-    const cli::Parsed parsed = cli::parseOptions(argc, argv);
-    switch (parsed.action) {
-    case cli::Action::Help: std::fputs(kUsage, stdout); return exitStatus(0);
-    case cli::Action::Version: std::printf("rawdat-convert %s\n", RAWDAT_VERSION); return exitStatus(0);
-    case cli::Action::UsageError:
-        std::fprintf(stderr, "%s\nUsage: rawdat-convert [OPTION]... FILE...  (see --help)\n",
-                     escaped(parsed.error).c_str());
-        return 2;
     case cli::Action::Convert: break;
     }
     cli::Options opts = parsed.options;
@@ -516,9 +524,11 @@ int run(int argc, char** argv)
     const bool progress = !quiet && ::isatty(2);
     // A dry run's lines are its report, on standard output.
     std::FILE* const lineStream = opts.dryRun ? stdout : stderr;
+    // -q keeps the failures and a dry run's report, not the notices.
     auto printLines = [&](const BatchItem& it) {
-        for (const auto& m : it.messages)
-            std::fprintf(lineStream, "%s\n", userLine(it.given, it.path, m).c_str());
+        for (std::size_t m = 0; m < it.messages.size(); ++m)
+            if (!(quiet && !opts.dryRun && m < it.notice.size() && it.notice[m]))
+                std::fprintf(lineStream, "%s\n", userLine(it.given, it.path, it.messages[m]).c_str());
     };
     std::mutex mutex;
     std::atomic<std::size_t> next{0};

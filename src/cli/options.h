@@ -19,16 +19,24 @@ struct Options {
     std::vector<std::string> files;
 };
 
-enum class Action { Convert, Help, Version, UsageError };
+enum class Action { Convert, Subcommand, Help, Version, UsageError };
 
 struct Parsed {
     Action action = Action::Convert;
     Options options;
-    std::string error; // for UsageError: the line to print before the usage line
+    std::string error;                 // for UsageError: the line to print before the usage line
+    std::string subcommand;            // for Subcommand: info, f1b or export-steps
+    std::vector<std::string> operands; // and every argument after it, as given
 };
 
-// Parses argv[1..argc) (the subcommands info, f1b and export-steps are handled before).
-// Options may follow file names; "--" ends them.
+// Parses argv[1..argc). Options may follow file names; "--" ends them. The first argument that is
+// no option may be a subcommand (info, f1b, export-steps): the options before it are -q/--quiet,
+// and -f/--force for f1b and export-steps; any other is refused. A subcommand's name after a file
+// is refused, so that no file is converted by accident: a file of that name is given as ./NAME or
+// after "--". A repeated --also adds its formats to the list.
 Parsed parseOptions(int argc, char** argv);
+
+// Whether `word` names a subcommand.
+bool isSubcommand(std::string_view word);
 
 } // namespace rawdat::cli

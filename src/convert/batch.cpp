@@ -174,6 +174,11 @@ void planBatch(std::vector<BatchItem>& items, bool force, const ConversionOption
         inputKeys[i] = keys.of(it.path, id);
         inputs.add(inputKeys[i], i);
         const ContentKind kind = kindOf(it.path, head);
+        std::error_code ec;
+        if (kind == ContentKind::Unknown && !head && fs::status(it.path, ec).type() == fs::file_type::not_found) {
+            it.fail("not found");
+            continue;
+        }
         if (kind != ContentKind::Dat && kind != ContentKind::Raw) {
             it.fail("not a DAT or RAW file (neither its first bytes nor its extension say which)");
             continue;
@@ -265,7 +270,7 @@ void planBatch(std::vector<BatchItem>& items, bool force, const ConversionOption
         // now, so its key's identity says whether it exists.)
         if (!force && outputKeys[i][0].id) {
             it.state = BatchItem::State::Skipped;
-            it.messages.push_back("kept existing " + fileName(it.outputs[0].path) + " (use --force to replace)");
+            it.say("kept existing " + fileName(it.outputs[0].path) + " (use --force to replace)", true);
             it.finished = true;
             continue;
         }
@@ -304,10 +309,10 @@ void convertBatchItem(BatchItem& it, bool force, const ConversionOptions& option
         return;
     }
     for (const auto& n : ui.notices) // which files hold the ranges of a RAW file
-        it.messages.push_back(n);
+        it.say(n, true);
     // An output that appeared after the plan, without --force: kept.
     for (const auto& k : ui.declined)
-        it.messages.push_back("kept existing " + fileName(k) + " (use --force to replace)");
+        it.say("kept existing " + fileName(k) + " (use --force to replace)", true);
     if (!ok) {
         it.fail(ui.error);
     } else {
@@ -316,7 +321,7 @@ void convertBatchItem(BatchItem& it, bool force, const ConversionOptions& option
             std::string names;
             for (const PlannedOutput& o : it.outputs)
                 names += (names.empty() ? "" : ", ") + o.path;
-            it.messages.push_back("would write " + names);
+            it.say("would write " + names, false);
         }
     }
 }

@@ -25,14 +25,21 @@ struct BatchItem {
     State state = State::Run;
     // What is to be said of it, in order: refusals, notices, "kept existing", the failure.
     std::vector<std::string> messages;
+    std::vector<bool> notice;       // per message: a notice or "kept existing", no failure
     bool finished = false;          // its messages are all there
     std::optional<Bytes> input;     // the whole file, when the plan has read it whole
 
     void fail(const std::string& message)
     {
         state = State::Failed;
-        messages.push_back(message);
+        say(message, false);
         finished = true;
+    }
+    void say(const std::string& message, bool isNotice)
+    {
+        messages.push_back(message);
+        notice.resize(messages.size() - 1);
+        notice.push_back(isNotice);
     }
 };
 

@@ -53,8 +53,20 @@ std::optional<XyFormat> exportFormat(OutputKind kind)
     case OutputKind::Xy: return XyFormat::Xy;
     case OutputKind::Xye: return XyFormat::Xye;
     case OutputKind::Csv: return XyFormat::Csv;
+    case OutputKind::Instprm: return XyFormat::Instprm;
     default: return std::nullopt;
     }
+}
+
+// The bytes of the export `path` of the input `file`; an instrument parameter file needs the
+// wavelength the header may lack.
+std::string exportText(const XyPattern& pattern, XyFormat format, const std::string& file, const std::string& path)
+{
+    XyWavelengths unused;
+    if (format == XyFormat::Instprm && !instprmWavelengths(pattern, unused))
+        throw Refusal(file, "its header holds no wavelength for " + std::filesystem::path(path).filename().string() +
+                                "; nothing converted");
+    return xyFileText(pattern, format);
 }
 
 // The input's path, in the output folder when one is given: what output names are made from.
@@ -69,9 +81,17 @@ std::string outputBase(const std::string& input, const ConversionOptions& option
 void addExports(std::vector<PlannedOutput>& out, const std::string& base, std::string_view suffix,
                 const ConversionOptions& options, std::size_t range)
 {
-    static constexpr OutputKind kKinds[] = {OutputKind::Xy, OutputKind::Xye, OutputKind::Csv};
+    static constexpr OutputKind kKinds[] = {OutputKind::Xy, OutputKind::Xye, OutputKind::Csv, OutputKind::Instprm};
     for (const XyFormat f : options.also)
         out.push_back({kKinds[static_cast<int>(f)], replaceExtension(base, xyExtension(f), suffix), range});
+}
+
+// The intensities of range k of a RAW file's pattern as the file stores them, not as the counts
+// of Data.
+void storedIntensities(XyPattern& pattern, const RawModule& raw, std::size_t k)
+{
+    if (k < raw.Ranges.size() && raw.Ranges[k].Intensities.size() == pattern.Intensity.size())
+        pattern.Intensity = raw.Ranges[k].Intensities;
 }
 
 // Entry i of a RAW range's grid: Start + (i - 1) Step, and its count.
@@ -487,9 +507,12 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     s_.Header.Size = points;
     group.add(outputs[1].path, twoColumn);
     XyPattern pattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
+    // The exports of a DAT file hold the 2CL's integers: half away from zero, as its text.
+    for (float& v : pattern.Intensity)
+        v = static_cast<float>(std::round(static_cast<double>(v)));
     for (const PlannedOutput& o : outputs)
         if (const auto format = exportFormat(o.kind))
-            group.add(o.path, xyFileText(pattern, *format));
+            group.add(o.path, exportText(pattern, *format, file, o.path));
     group.add(outputs[0].path, rawBytes(s_.Raw, outputs[0].path, s_.Header, data)); // last: "converted"
     group.commit();
     s_.LastPattern = std::move(pattern);
@@ -541,7 +564,9 @@ XyPattern rawRangePattern(const TRawDatState& s, std::size_t k, TSingleArray& x,
     auto data = std::make_unique<TData>();
     RangeRecords(s.Raw, k, header, params, range, *data);
     rangePattern(range, *data, header.Size, x, y);
-    return xyPattern(s.RawFileName, header, header.Comment2.view(), range, y, header.Size);
+    XyPattern pattern = xyPattern(s.RawFileName, header, header.Comment2.view(), range, y, header.Size);
+    storedIntensities(pattern, s.Raw, k);
+    return pattern;
 }
 
 void TConversion::plotAndExportRaw()
@@ -619,6 +644,7 @@ XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, std::span<const
 {
     const int size = header.Size;
     XyPattern pattern = xyPattern(s_.RawFileName, header, header.Comment2.view(), range, y, size);
+    storedIntensities(pattern, s_.Raw, r);
     for (const PlannedOutput& o : outputs) {
         if (o.range != r)
             continue;
@@ -639,7 +665,7 @@ XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, std::span<const
         } else if (o.kind == OutputKind::TwoColumn) {
             group.add(o.path, twoColumnBytes(o.path, x, y, size));
         } else if (const auto format = exportFormat(o.kind)) {
-            group.add(o.path, xyFileText(pattern, *format));
+            group.add(o.path, exportText(pattern, *format, s_.RawFileName, o.path));
         }
     }
     return pattern;

@@ -57,7 +57,7 @@ struct ConversionOptions {
 };
 
 // One file a conversion writes. The outputs of one conversion replace their files together.
-enum class OutputKind { Raw, Txt, TwoColumn, Xy, Xye, Csv };
+enum class OutputKind { Raw, Txt, TwoColumn, Xy, Xye, Csv, Instprm };
 struct PlannedOutput {
     OutputKind kind;
     std::string path;

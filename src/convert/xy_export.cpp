@@ -1,6 +1,7 @@
 #include "convert/xy_export.h"
 
 #include "convert/session.h"
+#include "fmt_raw/raw.h"
 #include "ulit_dat/numtext.h"
 
 #include <algorithm>
@@ -40,32 +41,39 @@ const char* xyExtension(XyFormat format)
     case XyFormat::Xy: return "xy";
     case XyFormat::Xye: return "xye";
     case XyFormat::Csv: return "csv";
+    case XyFormat::Instprm: return "instprm";
     }
     return "";
 }
 
 std::vector<XyFormat> parseXyFormats(std::string_view list)
 {
-    constexpr XyFormat kAll[] = {XyFormat::Xy, XyFormat::Xye, XyFormat::Csv};
-    bool wanted[3] = {};
+    constexpr XyFormat kAll[] = {XyFormat::Xy, XyFormat::Xye, XyFormat::Csv, XyFormat::Instprm};
+    constexpr int kCount = static_cast<int>(std::size(kAll));
+    bool wanted[kCount] = {};
     std::size_t from = 0;
     while (true) {
         const std::size_t comma = std::min(list.find(',', from), list.size());
         const std::string_view word = list.substr(from, comma - from);
         if (word.empty())
-            throw std::invalid_argument("--also needs formats separated by commas: xy, xye, csv");
-        const auto* f = std::find_if(std::begin(kAll), std::end(kAll),
-                                     [&](XyFormat k) { return word == xyExtension(k); });
+            throw std::invalid_argument("--also needs formats separated by commas: xy, xye, csv, instprm");
+        const auto sameName = [&](XyFormat k) {
+            const std::string_view name = xyExtension(k);
+            return std::equal(word.begin(), word.end(), name.begin(), name.end(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == b;
+            });
+        };
+        const auto* f = std::find_if(std::begin(kAll), std::end(kAll), sameName);
         if (f == std::end(kAll))
             throw std::invalid_argument("--also: unknown format '" + std::string(word) +
-                                        "' (the formats are xy, xye and csv)");
+                                        "' (the formats are xy, xye, csv and instprm)");
         wanted[f - std::begin(kAll)] = true;
         if (comma == list.size())
             break;
         from = comma + 1;
     }
     std::vector<XyFormat> formats;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < kCount; ++i)
         if (wanted[i])
             formats.push_back(kAll[i]);
     return formats;
@@ -101,6 +109,8 @@ XyPattern xyPattern(std::string_view source, const TScanHeader& header, std::str
 
 std::string xyFileText(const XyPattern& p, XyFormat format)
 {
+    if (format == XyFormat::Instprm)
+        return instprmText(p);
     const std::size_t n = p.Intensity.size();
     const double start = decimalOf(p.Start);
     const double step = decimalOf(p.Step);
@@ -121,22 +131,67 @@ std::string xyFileText(const XyPattern& p, XyFormat format)
             appendComment(out, "date", p.Date);
         if (!p.Sample.empty())
             appendComment(out, "sample", p.Sample);
-        appendComment(out, "step (deg)", fixedText(step, 6));
+        appendComment(out, "step (deg)", shortestText(p.Step));
         appendComment(out, "points", intText(static_cast<std::int64_t>(n)));
     }
     const bool sigma = format != XyFormat::Xy;
     for (std::size_t i = 0; i < n; ++i) {
-        const double intensity = p.Intensity[i];
+        const float intensity = p.Intensity[i];
         appendFixed(out, start + static_cast<double>(i) * step, 6);
         out += sep;
-        appendFixed(out, intensity, 0);
+        appendShortest(out, intensity);
         if (sigma) {
-            // The uncertainty of the count as written: half away from zero, as the text.
             out += sep;
-            appendFixed(out, std::sqrt(std::max(std::round(intensity), 1.0)), 4);
+            appendFixed(out, std::sqrt(std::max(static_cast<double>(intensity), 1.0)), 4);
         }
         out += '\n';
     }
+    return out;
+}
+
+bool instprmWavelengths(const XyPattern& p, XyWavelengths& w)
+{
+    if (!(std::isfinite(p.Wavelength) && p.Wavelength > 0))
+        return false;
+    w = {};
+    if (const int row = anodeRow(p.Wavelength)) {
+        const TAnodeLine& anode = AnodeTable(row);
+        w.Lam1 = shortestText(anode.Alpha1);
+        w.Lam2 = shortestText(anode.Alpha2);
+        w.Ratio = shortestText(anode.Ratio);
+    } else {
+        w.Lam1 = shortestText(p.Wavelength);
+    }
+    return true;
+}
+
+std::string instprmText(const XyPattern& p)
+{
+    XyWavelengths w;
+    if (!instprmWavelengths(p, w))
+        throw std::invalid_argument("no wavelength for an instrument parameter file");
+    std::string out = "#GSAS-II instrument parameter file; do not add/delete items!\n";
+    out += "# written by ";
+    out += p.Program;
+    out += " for ";
+    out += p.Source;
+    out += '\n';
+    out += "Type:PXC\n";
+    out += "Bank:1.0\n";
+    if (w.Lam2.empty()) {
+        out += "Lam:" + w.Lam1 + '\n';
+    } else {
+        out += "Lam1:" + w.Lam1 + '\n';
+        out += "Lam2:" + w.Lam2 + '\n';
+    }
+    out += "Zero:0.0\n";
+    out += "# The profile terms below are GSAS-II's defaults for a laboratory instrument, not\n"
+           "# measured for this one: refine them on a standard.\n";
+    out += "Polariz.:0.7\n";
+    out += "Azimuth:0.0\n";
+    out += "U:2.0\nV:-2.0\nW:5.0\nX:0.0\nY:0.0\nZ:0.0\nSH/L:0.002\n";
+    if (!w.Lam2.empty())
+        out += "I(L2)/I(L1):" + w.Ratio + '\n';
     return out;
 }
 

@@ -8,15 +8,16 @@
 //   # wavelength (Angstrom): 1.540560        when the header holds a positive wavelength
 //   # date: 12/03/98 14:25:36                when the header's date is not blank
 //   # sample: Si standard                    when the header's sample text is not blank
-//   # step (deg): 0.020000
+//   # step (deg): 0.0105203                  the stored step, every digit it holds
 //   # points: 930
-//   11.200000 100                            2-theta (6 decimals), intensity
+//   11.200000 283.769                        2-theta (6 decimals), intensity
 //   11.220000 100 10.0000                    .xye: and sqrt(max(intensity, 1)), 4 decimals
 // CSV: the row `two_theta_deg,intensity_counts,sigma_counts`, then one row per point with the
 // numbers of the .xye line.
 //
-// The intensities are those of the two-column file, written the same way (0 decimals, half away
-// from zero), so the exports and the 2CL always agree. 2-theta is start + (i - 1) * step in
+// Each intensity is the shortest decimal that reads back as the stored Single, without exponent;
+// an integer has no decimal point. A RAW file's exports hold its intensities as the file stores
+// them (283.769 stays 283.769); a DAT file's hold the 2CL's integers. 2-theta is start + (i - 1) * step in
 // double precision, with the stored Singles start and step read as the decimals they were
 // written as (their shortest round-trip text: the Single 0.02f is 0.02): the grid is exact to
 // the printed decimals, and to the 2CL's 3 decimals.
@@ -30,7 +31,19 @@
 
 namespace rawdat {
 
-enum class XyFormat { Xy, Xye, Csv };
+// Instprm: the GSAS-II instrument parameter file NAME.instprm that goes with the .xye:
+//   #GSAS-II instrument parameter file; do not add/delete items!
+//   # written by rawdat 0.2.0 for S1.DAT
+//   Type:PXC
+//   Bank:1.0
+//   Lam1:1.54056                 the anode's lines when the wavelength is one of AnodeTable's
+//   Lam2:1.54439                 K-alpha-1 (as Ecr_RAW chooses the row); otherwise one line,
+//                                Lam: the wavelength
+//   Zero:0.0
+//   # (two comment lines: the profile terms are GSAS-II's laboratory defaults)
+//   Polariz.:0.7  Azimuth:0.0  U:2.0  V:-2.0  W:5.0  X:0.0  Y:0.0  Z:0.0  SH/L:0.002, a line each
+//   I(L2)/I(L1):0.5              the anode's ratio, with Lam1 and Lam2 only
+enum class XyFormat { Xy, Xye, Csv, Instprm };
 
 // The pattern of one export, taken from the records of a conversion.
 struct XyPattern {
@@ -41,18 +54,27 @@ struct XyPattern {
     std::string Sample;           // as Date
     float Start = 0.0f;           // 2-theta of point 1, as RangeInfo stores it
     float Step = 0.0f;            // as RangeInfo stores it
-    std::vector<float> Intensity; // the 2CL's intensities, point 1 first
+    std::vector<float> Intensity; // point 1 first: a RAW file's Singles, a DAT file's 2CL integers
 };
 
-// The bytes of the file of `pattern` in `format`.
+// The bytes of the file of `pattern` in `format`. Instprm needs a wavelength: without one
+// (instprmWavelengths false) it throws std::invalid_argument.
 std::string xyFileText(const XyPattern& pattern, XyFormat format);
 
-// The extension of a format, without the dot: "xy", "xye", "csv".
+// The wavelengths of an instrument parameter file as their texts: Lam1 alone (Lam2 and Ratio
+// empty) when only the wavelength is known. False when the pattern has no positive wavelength.
+struct XyWavelengths {
+    std::string Lam1, Lam2, Ratio;
+};
+bool instprmWavelengths(const XyPattern& pattern, XyWavelengths& wavelengths);
+std::string instprmText(const XyPattern& pattern);
+
+// The extension of a format, without the dot: "xy", "xye", "csv", "instprm".
 const char* xyExtension(XyFormat format);
 
-// The list of `--also`: words of xy, xye and csv separated by commas, in any order, repeats
-// allowed. Returns each format once, in the order xy, xye, csv. An empty list, an empty word
-// or an unknown word throws std::invalid_argument with the text to show.
+// The list of `--also`: words of xy, xye, csv and instprm separated by commas, in any order and
+// any case, repeats allowed. Returns each format once, in the order xy, xye, csv, instprm. An
+// empty list, an empty word or an unknown word throws std::invalid_argument with the text to show.
 std::vector<XyFormat> parseXyFormats(std::string_view list);
 
 // A text of a binary header for a comment line: every byte below 32 and DEL become spaces,

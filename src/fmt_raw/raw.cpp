@@ -226,19 +226,21 @@ std::int32_t checkedSteps(std::int64_t steps, const std::string& file, int range
 }
 
 // Reads n records of `stride` bytes at the reader's offset, each beginning with a Single
-// intensity, as counts; the bytes are checked before any is taken.
-std::vector<std::int32_t> readCounts(ByteReader& in, std::int32_t n, int range, std::size_t stride = 4)
+// intensity, into the range's counts and its intensities as stored; the bytes are checked before
+// any is taken.
+void readCounts(ByteReader& in, TRawRange& range, std::int32_t n, int r, std::size_t stride = 4)
 {
     const auto count = static_cast<std::size_t>(n);
     const std::uint8_t* p = in.peek(count * stride);
-    std::vector<std::int32_t> out(count);
+    range.Counts.resize(count);
+    range.Intensities.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
         float v;
         std::memcpy(&v, p + stride * i, 4);
-        out[i] = countOf(v, in.file(), range, static_cast<int>(i) + 1);
+        range.Counts[i] = countOf(v, in.file(), r, static_cast<int>(i) + 1);
+        range.Intensities[i] = v;
     }
     in.skip(count * stride);
-    return out;
 }
 
 void parseRaw2(ByteReader& in, ParsedRaw& raw)
@@ -288,7 +290,7 @@ void parseRaw2(ByteReader& in, ParsedRaw& raw)
                             in.size() == kRaw2HeaderSize + kRaw2RangeHeaderSize +
                                              4 * static_cast<std::size_t>(steps);
         in.seek(start + (legacy ? kRaw2RangeHeaderSize : headerLength));
-        range.Counts = readCounts(in, steps, r);               // +H
+        readCounts(in, range, steps, r);                    // +H
         raw.Ranges.push_back(std::move(range));
     }
     raw.MainRange = raw.Ranges.size() - 1;
@@ -322,7 +324,7 @@ void parseRaw1(ByteReader& in, ParsedRaw& raw)
         in.seek(start + kRaw1RangeHeaderSize);
         if (extra > 0)
             in.skip(static_cast<std::size_t>(extra));          // +304
-        range.Counts = readCounts(in, steps, r);               // +304 + E
+        readCounts(in, range, steps, r);                    // +304 + E
         raw.Ranges.push_back(std::move(range));
     }
 }
@@ -406,7 +408,7 @@ void parseRaw4(ByteReader& in, ParsedRaw& raw)
         const std::uint64_t end = in.offset() + records;
         // Past the most ranges read, the walk only counts them for the refusal.
         if (!raw.RangesOnly && raw.Ranges.size() < kRawMaxRanges)
-            range.Counts = readCounts(in, steps, r, recordSize); // +160 + S
+            readCounts(in, range, steps, r, recordSize);    // +160 + S
         raw.Ranges.push_back(std::move(range));
         if (end == raw.FileSize)
             break;
@@ -519,6 +521,8 @@ std::string timeText(std::string_view date)
     return std::string(date.substr(date.size() - 9, 8));
 }
 
+} // namespace
+
 // The row of AnodeTable whose K-alpha-1 matches the wavelength to the thousandth (the last one
 // that matches), or 0.
 std::int16_t anodeRow(double wavelength)
@@ -530,8 +534,6 @@ std::int16_t anodeRow(double wavelength)
             found = r;
     return found;
 }
-
-} // namespace
 
 const TAnodeLine& AnodeTable(int row)
 {

@@ -28,6 +28,9 @@ struct TAnodeLine {
 
 // Rows 1..6 of the anode table (row 6 carries the copper values under the symbol No).
 const TAnodeLine& AnodeTable(int row);
+// The row of AnodeTable whose K-alpha-1 matches `wavelength` to the thousandth (the last one that
+// matches), or 0: the row Ecr_RAW writes.
+std::int16_t anodeRow(double wavelength);
 
 // The goniometer positions a RAW2 range carries.
 struct TRawPositions {
@@ -41,6 +44,7 @@ struct TRawRange {
     TRangeInfo Info;                   // Start, Step and StepTime of the range; Stop 0
     std::vector<std::int32_t> Counts;  // one per step, rounded as Data holds them
     std::optional<TRawPositions> Axes; // RAW2 only: Params.Theta and Axis1..Axis4
+    std::vector<float> Intensities = {}; // one per step, the Singles as the file stores them
 
     std::int32_t Size() const { return static_cast<std::int32_t>(Counts.size()); }
     bool operator==(const TRawRange&) const = default;

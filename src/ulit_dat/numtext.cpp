@@ -199,6 +199,30 @@ char* putFixed(char* p, double value, int decimals, int width)
     return p + pad + len;
 }
 
+void appendShortest(std::string& out, float value)
+{
+    // The largest Single written whole has 39 digits; the smallest subnormal 45 decimals.
+    char buf[64];
+    const auto end = std::to_chars(buf, buf + sizeof buf, value == 0.0f ? 0.0f : value, std::chars_format::fixed).ptr;
+    out.append(buf, end);
+}
+
+std::string shortestText(float value)
+{
+    std::string s;
+    appendShortest(s, value);
+    return s;
+}
+
+std::string shortestText(double value)
+{
+    // The largest Double written whole has 309 digits; the smallest subnormal 1074 decimals.
+    std::array<char, 1100> buf;
+    const auto end = std::to_chars(buf.data(), buf.data() + buf.size(), value == 0.0 ? 0.0 : value,
+                                   std::chars_format::fixed).ptr;
+    return std::string(buf.data(), end);
+}
+
 void appendFixed(std::string& out, double value, int decimals, int width)
 {
     char buf[kFixedRoom + kFastWidth];

@@ -57,6 +57,13 @@ private:
     std::unique_ptr<char[]> text_;
     std::size_t used_ = 0;
 };
+// Appends the shortest decimal that reads back as the Single `value`, without exponent: 283.769,
+// 0.0105203, 100 (an integer has no decimal point). A negative zero is written 0. Not for NaN or
+// infinities.
+void appendShortest(std::string& out, float value);
+std::string shortestText(float value);
+// The same for a Double.
+std::string shortestText(double value);
 // Plain decimal integer, no padding.
 std::string intText(std::int64_t value);
 

@@ -2,6 +2,7 @@
 // fresh folder holding LAB6.DAT, CPS120.CAL and BT86.raw, with --jobs 1 and again with --jobs 2,
 // and checks the exit status, the lines on standard error, that every file not meant to change is
 // byte for byte what it was, and that no temporary is left.
+#include "fmt_raw/raw.h"
 #include "fmt_raw/raw_images.h"
 #include "reliability.h"
 #include "ulit_dat/fsio.h"
@@ -12,6 +13,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -156,6 +158,55 @@ const Outputs& lab6Outputs();
 
 const std::string kOk1 = "1 file: 1 converted, 0 failed\n";
 const std::string kFailed1 = "1 file: 0 converted, 1 failed\n";
+
+const std::string kUsageLine = "Usage: rawdat-convert [OPTION]... FILE...  (see --help)\n";
+
+// The exports NAME.xy, NAME.xye and NAME.csv of NAME.raw hold its intensities point for point, each
+// text reading back as the Single the file stores; the step line holds the stored step whole, and
+// NAME.instprm the anode's lines of a copper tube.
+void checkStoredIntensities(const TempDir& d, const std::string& name)
+{
+    RawModule raw;
+    TScanHeader h;
+    TScanParams p;
+    auto data = std::make_unique<TData>();
+    Lect_RAW(raw, d.file(name + ".raw"), h, p, *data);
+    const std::vector<float>& stored = raw.Ranges.at(0).Intensities;
+    ASSERT_EQ(stored.size(), 7134u);
+    EXPECT_EQ(stored[0], 283.7692f);
+    for (const char* ext : {"xy", "xye", "csv"}) {
+        const std::string text = readText(d.file(name + "." + ext));
+        const char sep = std::string_view(ext) == "csv" ? ',' : ' ';
+        std::size_t at = 0, point = 0;
+        while (at < text.size()) {
+            const std::size_t end = text.find('\n', at);
+            const std::string line = text.substr(at, end - at);
+            at = end + 1;
+            if (line[0] == '#' || line[0] == 't')
+                continue;
+            const std::size_t a = line.find(sep) + 1, b = line.find(sep, a);
+            const std::string y = line.substr(a, b == std::string::npos ? std::string::npos : b - a);
+            float v = 0;
+            const auto r = std::from_chars(y.data(), y.data() + y.size(), v);
+            ASSERT_TRUE(r.ec == std::errc() && r.ptr == y.data() + y.size()) << ext << ": " << line;
+            ASSERT_LT(point, stored.size()) << ext;
+            ASSERT_EQ(v, stored[point]) << ext << ", point " << point + 1 << ": " << line;
+            EXPECT_EQ(y.find_first_of("eE"), std::string::npos) << ext << ": " << line;
+            ++point;
+        }
+        EXPECT_EQ(point, stored.size()) << ext;
+    }
+    EXPECT_NE(readText(d.file(name + ".xy")).find("\n# step (deg): 0.0105203\n"), std::string::npos);
+    EXPECT_NE(readText(d.file(name + ".xye")).find("\n10.000000 283.7692 16.8455\n"), std::string::npos);
+    EXPECT_EQ(readText(d.file(name + ".instprm")),
+              "#GSAS-II instrument parameter file; do not add/delete items!\n"
+              "# written by rawdat " RAWDAT_VERSION " for " + name + ".raw\n"
+              "Type:PXC\nBank:1.0\nLam1:1.54056\nLam2:1.54439\nZero:0.0\n"
+              "# The profile terms below are GSAS-II's defaults for a laboratory instrument, not\n"
+              "# measured for this one: refine them on a standard.\n"
+              "Polariz.:0.7\nAzimuth:0.0\nU:2.0\nV:-2.0\nW:5.0\nX:0.0\nY:0.0\nZ:0.0\nSH/L:0.002\n"
+              "I(L2)/I(L1):0.5\n");
+}
 
 // The outputs of manyFiles(dir, n).
 std::set<std::string> manyOutputs(int n)
@@ -489,6 +540,33 @@ std::vector<Row> rows()
          [](const TempDir& d) { fs::create_symlink("loop.DAT", d.file("loop.DAT")); },
          "loop.DAT " + longPath, 1,
          "loop.DAT: too many levels of symbolic links\n" + longPath + ": path too long\n2 files: 0 converted, 2 failed\n"},
+        {"-q before info converts nothing", nullptr, "-q info LAB6.DAT", 0, ""},
+        {"an option before a subcommand that it does not take", nullptr, "-o . info LAB6.DAT", 2,
+         "rawdat-convert: option -o/--output-dir does not apply to info\n" + kUsageLine},
+        {"a subcommand's name after a file converts neither", copy("LAB6.DAT", "info"), "LAB6.DAT info", 2,
+         "rawdat-convert: 'info' is a subcommand and comes first; a file of that name is given as ./info\n" +
+             kUsageLine},
+        {"a file named as a subcommand after --", copy("LAB6.DAT", "info"), "-- info", 0, kOk1,
+         {"info.RAW", "info.2CL"}},
+        {"--help=x names --help", nullptr, "--help=x LAB6.DAT", 2,
+         "rawdat-convert: option -h/--help takes no value\n" + kUsageLine},
+        {"--version=1 names --version", nullptr, "--version=1", 2,
+         "rawdat-convert: option -V/--version takes no value\n" + kUsageLine},
+        {"a missing file without a known extension", nullptr, "nofile", 1, "nofile: not found\n" + kFailed1},
+        {"-q keeps existing outputs silently", text("LAB6.2CL", "old"), "-q LAB6.DAT", 0, ""},
+        {"-q says no ranges notice but still the failures", format1("r.raw"), "-q r.raw nofile", 1,
+         "nofile: not found\n",
+         {"r.TXT", "r.2CL", "r_2.TXT", "r_2.2CL", "r_3.TXT", "r_3.2CL"}},
+        {"a repeated --also adds its formats, in any case", nullptr, "--also xy --also CSV,Instprm LAB6.DAT", 0, kOk1,
+         {"LAB6.RAW", "LAB6.2CL", "LAB6.xy", "LAB6.csv", "LAB6.instprm"}},
+        {"the exports of fractional counts read back as the stored Singles",
+         [](const TempDir& d) {
+             fs::copy_file(fs::path(RAWDAT_TESTDATA) / "raw4" / "TwoTheta_scan_scrambled.raw", d.file("s.raw"));
+         },
+         "--also xy,xye,csv,instprm s.raw", 0, kOk1,
+         {"s.TXT", "s.2CL", "s.xy", "s.xye", "s.csv", "s.instprm"},
+         "",
+         [](const TempDir& d) { checkStoredIntensities(d, "s"); }},
     };
     if (const auto launcher = withoutWriteAccess()) {
         const auto readOnly = [](const TempDir& d) { fs::permissions(d.path(), fs::perms(0555)); };
@@ -513,7 +591,7 @@ TEST(Safety, EveryScenarioLeavesEveryOtherFileAsItWas)
     for (const Row& row : rows()) {
         for (const char* jobs : {"", "--jobs 2 "}) {
             const bool batch = row.args.rfind("export-steps ", 0) != 0 && row.args.rfind("f1b ", 0) != 0 &&
-                               row.args.rfind("info ", 0) != 0;
+                               row.args.find("info ") == std::string::npos;
             if (*jobs && !batch)
                 continue;
             SCOPED_TRACE(std::string(row.what) + " " + jobs);
@@ -634,10 +712,13 @@ TEST(Safety, ABatchStoppedBySigtermThenRunAgain)
     EXPECT_NE(stopped.err.find(" not converted (interrupted by SIGTERM)\n"), std::string::npos)
         << stopped.err;
 
-    const Outcome again = convertIn(dir.path(), "--quiet" + names);
+    const Outcome again = convertIn(dir.path(), names);
     EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), converted)
-        << "one kept-existing line each";
+    EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), converted + 1)
+        << "one kept-existing line each, and the summary";
+    const std::string summary = std::to_string(n) + " files: " + std::to_string(n - converted) + " converted, " +
+                                std::to_string(converted) + " skipped (output exists), 0 failed\n";
+    EXPECT_TRUE(again.err.ends_with(summary)) << again.err;
     EXPECT_EQ(wholeOutputs(dir.path(), n, {lab6Outputs()}, true), n);
 }
 

@@ -70,7 +70,7 @@ TEST(XyExport, ExactBytes)
                              "# wavelength (Angstrom): 1.540560\n"
                              "# date: 12/03/98 14:25:36\n"
                              "# sample: Si standard\n"
-                             "# step (deg): 0.020000\n"
+                             "# step (deg): 0.02\n"
                              "# points: 4\n";
     // A pattern taken from the records of a RAW conversion: folder dropped (the name stays in the
     // file system's encoding), control bytes of the header texts blanked and trimmed,
@@ -81,11 +81,20 @@ TEST(XyExport, ExactBytes)
                               20);
     h.Wavelength = 0;
     auto y = std::make_unique<TSingleArray>();
-    (*y)[1] = 7.4999995f; // the closest Single below 7.5: 7, as the 2CL writes it
+    (*y)[1] = 7.4999995f; // the closest Single below 7.5: every digit kept, not the 2CL's 7
     (*y)[2] = 16777216.0f;
     XyPattern fromRecords =
         xyPattern("C:\\lab\\run 2/Ni\xC3\xA9.RAW", h, "Ni\xE9\tfoil \x80 \r\n", {0.1f, 0, 0.0003f, 1}, *y, 2);
     fromRecords.Program = "rawdat 9.9.9";
+
+    // A wavelength that is no anode's K-alpha-1 (synchrotron): one line, Lam, and no ratio.
+    XyPattern synchrotron = smallPattern();
+    synchrotron.Wavelength = 0.4592;
+    XyPattern noWavelength = smallPattern();
+    noWavelength.Wavelength = 0.0;
+    XyWavelengths none;
+    EXPECT_FALSE(instprmWavelengths(noWavelength, none));
+    EXPECT_THROW(xyFileText(noWavelength, XyFormat::Instprm), std::invalid_argument);
 
     struct Row {
         const char* what;
@@ -95,16 +104,22 @@ TEST(XyExport, ExactBytes)
     };
     const Row rows[] = {
         {"xy", smallPattern(), XyFormat::Xy,
-         head + "11.200000 100\n11.220000 13\n11.240000 0\n11.260000 -3\n"},
+         head + "11.200000 100\n11.220000 12.5\n11.240000 0\n11.260000 -3\n"},
         {"xye", smallPattern(), XyFormat::Xye,
-         head + "11.200000 100 10.0000\n11.220000 13 3.6056\n11.240000 0 1.0000\n11.260000 -3 1.0000\n"},
+         head + "11.200000 100 10.0000\n11.220000 12.5 3.5355\n11.240000 0 1.0000\n11.260000 -3 1.0000\n"},
         {"csv", smallPattern(), XyFormat::Csv,
          "two_theta_deg,intensity_counts,sigma_counts\n"
-         "11.200000,100,10.0000\n11.220000,13,3.6056\n11.240000,0,1.0000\n11.260000,-3,1.0000\n"},
+         "11.200000,100,10.0000\n11.220000,12.5,3.5355\n11.240000,0,1.0000\n11.260000,-3,1.0000\n"},
         {"from records", fromRecords, XyFormat::Xye,
          "# rawdat 9.9.9\n# source: Ni\xC3\xA9.RAW\n# date: 12-Mar-98 14:25:36\n"
-         "# sample: Ni\xC3\xA9 foil \xE2\x82\xAC\n# step (deg): 0.000300\n# points: 2\n"
-         "0.100000 7 2.6458\n0.100300 16777216 4096.0000\n"},
+         "# sample: Ni\xC3\xA9 foil \xE2\x82\xAC\n# step (deg): 0.0003\n# points: 2\n"
+         "0.100000 7.4999995 2.7386\n0.100300 16777216 4096.0000\n"},
+        {"instprm of one wavelength", synchrotron, XyFormat::Instprm,
+         "#GSAS-II instrument parameter file; do not add/delete items!\n# written by rawdat 9.9.9 for S1.DAT\n"
+         "Type:PXC\nBank:1.0\nLam:0.4592\nZero:0.0\n"
+         "# The profile terms below are GSAS-II's defaults for a laboratory instrument, not\n"
+         "# measured for this one: refine them on a standard.\n"
+         "Polariz.:0.7\nAzimuth:0.0\nU:2.0\nV:-2.0\nW:5.0\nX:0.0\nY:0.0\nZ:0.0\nSH/L:0.002\n"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(xyFileText(r.pattern, r.format), r.bytes) << r.what;
@@ -118,7 +133,7 @@ TEST(XyExport, AlsoList)
         std::vector<XyFormat> formats;
         const char* error;
     };
-    const char* const kNeeds = "--also needs formats separated by commas: xy, xye, csv";
+    const char* const kNeeds = "--also needs formats separated by commas: xy, xye, csv, instprm";
     const Row rows[] = {
         {"xy", {F::Xy}, nullptr},
         {"csv,xy,csv", {F::Xy, F::Csv}, nullptr},
@@ -126,9 +141,11 @@ TEST(XyExport, AlsoList)
         {"", {}, kNeeds},
         {"xy,", {}, kNeeds},
         {",xye", {}, kNeeds},
-        {"xy,txt", {}, "--also: unknown format 'txt' (the formats are xy, xye and csv)"},
-        {"XY", {}, "--also: unknown format 'XY' (the formats are xy, xye and csv)"},
-        {"xy, csv", {}, "--also: unknown format ' csv' (the formats are xy, xye and csv)"},
+        {"instprm,Xye,INSTPRM", {F::Xye, F::Instprm}, nullptr},
+        {"xy,txt", {}, "--also: unknown format 'txt' (the formats are xy, xye, csv and instprm)"},
+        {"XY", {F::Xy}, nullptr},
+        {"xy, csv", {}, "--also: unknown format ' csv' (the formats are xy, xye, csv and instprm)"},
+        {"xyé", {}, "--also: unknown format 'xyé' (the formats are xy, xye, csv and instprm)"},
     };
     for (const Row& r : rows) {
         if (!r.error) {
@@ -155,16 +172,17 @@ TEST(XyExport, ReadBackByXyconvAndACsvReader)
     p.Intensity.clear();
     for (int i = 0; i < 6000; ++i)
         p.Intensity.push_back(i % 5 == 0 ? -static_cast<float>(i + 1)
-                                         : static_cast<float>((i * 7919) % 3000000) + 0.25f);
+                         : i % 5 == 1 ? static_cast<float>((i * 7919) % 3000000) / 7.0f // every digit a Single holds
+                                      : static_cast<float>((i * 7919) % 3000000) + 0.25f);
     const auto check = [&](const char* what, const std::vector<double>& x, const std::vector<double>& y,
                            const std::vector<double>* e) {
         ASSERT_EQ(x.size(), p.Intensity.size()) << what;
         ASSERT_EQ(y.size(), p.Intensity.size()) << what;
         for (std::size_t i = 0; i < x.size(); ++i) {
             const double exact = 10.123 + 0.02 * static_cast<double>(i);
-            const double count = std::round(static_cast<double>(p.Intensity[i]));
+            const double count = p.Intensity[i];
             ASSERT_NEAR(x[i], exact, 5.1e-7) << what << ", point " << i + 1;
-            ASSERT_EQ(y[i], count) << what << ", point " << i + 1;
+            ASSERT_EQ(static_cast<float>(y[i]), p.Intensity[i]) << what << ", point " << i + 1;
             if (e) {
                 ASSERT_NEAR((*e)[i], std::sqrt(std::max(count, 1.0)), 5.1e-5) << what << ", point " << i + 1;
             }

@@ -79,10 +79,26 @@ if command -v gio >/dev/null; then
   cp "$src/samples/LAB6.DAT" "$tmp/work/scan"
   cp "$src/samples/CPS120.CAL" "$tmp/work/calib.bin"
   cp "$src/tests/data/raw/BT86.raw" "$tmp/work/bt86"
-  for pair in scan:dat calib.bin:cal bt86:raw LAB6.RAW:raw; do
+  cp "$src/tests/data/raw/BT86.raw" "$tmp/work/BT86.raw"
+  cp "$src/tests/data/raw4/TwoTheta_scan_scrambled.raw" "$tmp/work/raw4"
+  head -c 106 "$src/samples/CPS120.CAL" >"$tmp/work/polynomial"
+  printf 'RAW \x10\x00\x00\x00' >"$tmp/work/first"
+  # Not ours: a text that begins like a RAW file, the first bytes of a DAT file alone, a header
+  # cut short, a camera's raw image.
+  printf 'RAW materials cost more this year\n' >"$tmp/work/materials"
+  printf 'RAW materials\n' >"$tmp/work/materials.raw"
+  printf 'K\002hello' >"$tmp/work/k7"
+  head -c 1044 "$src/samples/LAB6.DAT" >"$tmp/work/cut"
+  head -c 105 "$src/samples/CPS120.CAL" >"$tmp/work/cutcal"
+  printf 'IIU\000\010\000\000\000 image' >"$tmp/work/photo.raw"
+  for pair in scan:application/x-rawdat-dat calib.bin:application/x-rawdat-cal polynomial:application/x-rawdat-cal \
+              bt86:application/x-rawdat-raw BT86.raw:application/x-rawdat-raw LAB6.RAW:application/x-rawdat-raw \
+              raw4:application/x-rawdat-raw first:application/x-rawdat-raw materials:text/plain \
+              materials.raw:image/x-panasonic-rw k7:application/octet-stream cut:application/octet-stream \
+              cutcal:application/octet-stream photo.raw:image/x-panasonic-rw; do
     type=$(XDG_DATA_HOME=$tmp/xdg XDG_DATA_DIRS=$tmp/xdg gio info -a standard::content-type "$tmp/work/${pair%%:*}" |
            sed -n 's/.*content-type: //p')
-    [ "$type" = "application/x-rawdat-${pair##*:}" ] || fail "${pair%%:*} is seen as $type"
+    [ "$type" = "${pair#*:}" ] || fail "${pair%%:*} is seen as $type, not ${pair#*:}"
   done
 fi
 
