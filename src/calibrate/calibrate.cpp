@@ -335,14 +335,15 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
     for (const PeakFit& f : fits)
         centres.push_back(f.centre);
 
-    auto refuse = [&](const std::string& why) {
+    auto refuse = [&](const std::string& why, std::size_t matched) {
         res.refusal = why;
+        res.reflections = static_cast<int>(matched);
         for (const PeakFit& f : fits)
             res.unmatched.push_back(f.centre);
         return res;
     };
     if (tt.size() < 2 || fits.size() < 2)
-        return refuse(tooFew(0));
+        return refuse(tooFew(0), 0);
 
     // Hypotheses: two of the strongest peaks are two of the lines. Each is scored by the peaks
     // that then fall within three channels of a line.
@@ -397,7 +398,7 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
             best = a;
     }
     if (const int lines = reflectionsMatched(best); lines < kMinMatched)
-        return refuse(tooFew(lines));
+        return refuse(tooFew(lines), lines);
 
     // Profiles again as K-alpha-1/K-alpha-2 pairs, the second line placed through the match;
     // kept when the pairs describe the matched peaks clearly better than single profiles. The
@@ -450,7 +451,7 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
         }
     }
     if (const int lines = reflectionsMatched(best); lines < kMinMatched)
-        return refuse(tooFew(lines));
+        return refuse(tooFew(lines), lines);
 
     // Lines on the detector that no peak found matches: a profile fitted where the match puts
     // the line, kept when it lands there.
@@ -566,7 +567,7 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
         matchedPeaks.erase(matchedPeaks.begin() + worst);
     }
     if (static_cast<int>(matchedPeaks.size()) < kMinMatched)
-        return refuse(tooFew(matchedPeaks.size()));
+        return refuse(tooFew(matchedPeaks.size()), matchedPeaks.size());
 
     res.cal = splineCalibration(kn.x, values, wavelength);
     TLitdat lit;
@@ -589,6 +590,7 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
         res.matched.push_back(m);
     }
     const double n = static_cast<double>(res.matched.size());
+    res.reflections = static_cast<int>(res.matched.size());
     res.rms = std::sqrt(ss / n);
     res.leaveOutRms = std::sqrt(ssLoo / n);
     for (std::size_t i = 0; i < chosen.size(); ++i) {
@@ -634,7 +636,8 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
     const double worst = std::max(matchRms, res.leaveOutRms);
     if (worst > kMaxResidual)
         return refuse("the match leaves residuals of " + fixedText(worst, 3) + " degrees (above " +
-                      fixedText(kMaxResidual, 2) + "): wrong standard or wrong wavelength? no CAL written");
+                      fixedText(kMaxResidual, 2) + "): wrong standard or wrong wavelength? no CAL written",
+                      res.matched.size());
     return res;
 }
 

@@ -39,7 +39,8 @@ struct Result {
     std::string anode;       // the anode whose K-alpha-1 the wavelength is ("Cu"), or empty
     bool doublets = false;   // profiles fitted as K-alpha-1/K-alpha-2 pairs
     int found = 0;           // peaks found
-    std::vector<Matched> matched;       // in channel order; the knots of `cal`
+    int reflections = 0;     // reflections matched (also when refused)
+    std::vector<Matched> matched;       // in channel order; the knots of `cal` (none when refused)
     std::vector<double> unmatched;      // centres (channels) of the other peaks found
     double rms = 0.0, maxAbs = 0.0, leaveOutRms = 0.0;
     double fromAngle = 0.0, toAngle = 0.0;     // 2-theta of the first and last knots
