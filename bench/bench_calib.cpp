@@ -2,10 +2,16 @@
 // way the DAT conversion calls it: angles from a slightly curved calibration, step about one
 // channel rounded to 0.001 degree, targets from ten steps inside the first channel to ten steps
 // inside the next-to-last. "Plain" is the reference path, "Fast" the one conversions use.
+// BM_Calibrate: the calibration from a standard, one synthetic standard of 4096 channels per
+// iteration, for each case of its tests (the goal is under a second a file).
 #include "ulit_dat/litdat.h"
 #include "ulit_dat/resample.h"
 
 #include <benchmark/benchmark.h>
+#if RAWDAT_BENCH_CALIBRATE
+#include "calibrate/calibrate.h"
+#include "synthetic.h"
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -71,5 +77,45 @@ void BM_Fast(benchmark::State& state) { BM_constantstepTransform<true>(state); }
 
 BENCHMARK(BM_Plain)->Arg(4096)->Arg(8192)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fast)->Arg(4096)->Arg(8192)->Unit(benchmark::kMillisecond);
+
+#if RAWDAT_BENCH_CALIBRATE
+// The cases of tests/calibrate: standard, wavelength, K-alpha-2, bend, seed, height, background.
+struct CalibrateCase {
+    const char* standard;
+    double wavelength;
+    bool ka2;
+    double bend;
+    std::uint32_t seed;
+    double height, background;
+};
+constexpr CalibrateCase kCalibrateCases[] = {
+    {"lab6", 1.54056, false, 0.3, 1, 20000, 300}, {"lab6", 1.54056, true, 0.3, 2, 20000, 300},
+    {"si", 1.54056, false, 0.3, 3, 20000, 300},   {"si", 1.78897, true, 0.2, 4, 20000, 300},
+    {"ceo2", 1.54056, true, 0.3, 5, 20000, 300},  {"ceo2", 0.70930, false, 0.3, 6, 20000, 300},
+    {"lab6", 0.70930, true, 0.25, 7, 20000, 300}, {"lab6", 1.78897, false, 0.3, 8, 20000, 300},
+    {"lab6", 1.54056, false, 1.0, 9, 20000, 300}, {"si", 1.54056, true, 0.3, 10, 1500, 800},
+};
+
+void BM_Calibrate(benchmark::State& state)
+{
+    const CalibrateCase& c = kCalibrateCases[state.range(0)];
+    rawdat::test::SyntheticSpec spec;
+    spec.standard = c.standard;
+    spec.wavelength = c.wavelength;
+    spec.ka2 = c.ka2;
+    spec.bend = c.bend;
+    spec.seed = c.seed;
+    spec.height = c.height;
+    spec.background = c.background;
+    const auto pattern = rawdat::test::makeStandard(spec);
+    const auto lines = calib::standardReflections(c.standard, c.wavelength / 2.0);
+    for (auto _ : state) {
+        auto r = calib::calibrate(pattern.counts, lines, c.wavelength);
+        benchmark::DoNotOptimize(r.cal);
+    }
+    state.SetLabel(std::string(c.standard) + (c.ka2 ? " Ka1+Ka2" : " Ka1") + " " + std::to_string(c.wavelength));
+}
+BENCHMARK(BM_Calibrate)->DenseRange(0, 9)->Unit(benchmark::kMillisecond);
+#endif
 
 } // namespace

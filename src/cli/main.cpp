@@ -5,6 +5,7 @@
 //
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
+#include "cli/calibrate_report.h"
 #include "cli/options.h"
 #include "convert/batch.h"
 #include "convert/headless_ui.h"
@@ -12,9 +13,11 @@
 #include "ulit_dat/describe.h"
 #include "ulit_dat/f1b.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/names.h"
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -43,6 +46,8 @@ constexpr const char* kUsage =
     "       rawdat-convert info [--json] FILE...\n"
     "       rawdat-convert f1b [-f] PARAMFILE F1BFILE\n"
     "       rawdat-convert export-steps [-f] RAWFILE OUTFILE\n"
+    "       rawdat-convert calibrate (--standard lab6|si|ceo2 | --lines FILE) [--wavelength A]\n"
+    "                                [--json] [-f] [-o DIR] DAT...\n"
     "\n"
     "Converts powder-diffraction patterns as the rawdat window does, one file after another.\n"
     "Each FILE is recognised by its content:\n"
@@ -102,7 +107,16 @@ constexpr const char* kUsage =
     "              F1BFILE without its extension); both are written or neither.\n"
     "  export-steps [-f] RAWFILE OUTFILE\n"
     "              write the pattern of a RAW file as a step-scan text file (lines end with CR).\n"
-    "  Neither replaces an input, and export-steps never a DAT or CAL file. Without -f\n"
+    "  calibrate (--standard lab6|si|ceo2 | --lines FILE) [--wavelength A] [--json] [-f]\n"
+    "            [-o DIR] DAT...\n"
+    "              calibrate the detector from each DAT file, a measured standard (a --lines\n"
+    "              FILE holds one d-spacing in angstroms a line, # comments), at the header's\n"
+    "              wavelength unless --wavelength is given: NAME.CAL beside it (or in DIR),\n"
+    "              and on standard output one line per matched reflection, the peaks found\n"
+    "              and matched, the residuals and the 2-theta range the calibration converts\n"
+    "              (--json: JSON Lines). A file with fewer than 5 reflections matched or\n"
+    "              residuals above 0.05 degree is refused (status 1, no CAL written).\n"
+    "  No subcommand replaces an input, and export-steps never a DAT or CAL file. Without -f\n"
     "  (--force) neither replaces an existing file: \"FILE: kept existing NAME (use --force\n"
     "  to replace)\", exit status 0, nothing written.\n"
     "\n"
@@ -322,6 +336,120 @@ int exportSteps(const std::string& rawFile, const std::string& outFile, bool for
     });
 }
 
+// rawdat-convert calibrate ...: NAME.CAL from each DAT file of a measured standard.
+int calibrateCommand(const std::vector<std::string>& args)
+{
+    std::string standard, linesFile, outputDir;
+    std::optional<double> wavelength;
+    bool force = false, json = false, options = true;
+    std::vector<std::string> files;
+    auto usage = [](const std::string& why) {
+        std::fprintf(stderr, "rawdat-convert: calibrate: %s\n%s", escaped(why).c_str(), kUsage);
+        return 2;
+    };
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool takesValue = a == "--standard" || a == "--lines" || a == "--wavelength" || a == "-o" ||
+                                a == "--output-dir";
+        if (options && takesValue && i + 1 >= args.size())
+            return usage(a + " needs a value");
+        if (!options)
+            files.push_back(a);
+        else if (a == "--")
+            options = false;
+        else if (a == "-f" || a == "--force")
+            force = true;
+        else if (a == "--json")
+            json = true;
+        else if (a == "--standard")
+            standard = args[++i];
+        else if (a == "--lines")
+            linesFile = args[++i];
+        else if (a == "-o" || a == "--output-dir")
+            outputDir = args[++i];
+        else if (a == "--wavelength") {
+            const std::string& v = args[++i];
+            double w = 0.0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), w);
+            if (ec != std::errc() || end != v.data() + v.size() || !(w > 0.0 && w < 10.0))
+                return usage("--wavelength " + v + ": not a wavelength in angstroms");
+            wavelength = w;
+        } else if (a.size() > 1 && a[0] == '-')
+            return usage("unknown option " + a);
+        else
+            files.push_back(a);
+    }
+    if (standard.empty() == linesFile.empty())
+        return usage("give one of --standard and --lines");
+    if (!standard.empty() && !calib::isStandardName(standard))
+        return usage("--standard " + standard + ": lab6, si or ceo2");
+    if (files.empty())
+        return usage("no DAT file");
+    std::error_code ec;
+    if (!outputDir.empty() && !fs::is_directory(outputDir, ec))
+        return usage("-o/--output-dir " + outputDir + ": no such folder");
+
+    std::vector<calib::Reflection> listed;
+    if (!linesFile.empty()) {
+        const int status = runSubcommand(linesFile, false, [&] {
+            const Bytes text = fsio::readFile(absolutePath(linesFile), {1u << 20, "d-spacing list"});
+            listed = calib::readLines(std::string(text.begin(), text.end()), {});
+        });
+        if (status)
+            return status;
+    }
+    catchStopSignals();
+    int status = 0;
+    std::vector<std::string> planned;
+    for (const std::string& file : files) {
+        const int one = runSubcommand(file, false, [&] {
+            if (file.empty())
+                throw Refusal({}, "empty file name");
+            const std::string path = absolutePath(file);
+            std::string target = replaceExtension(file, "CAL");
+            if (!outputDir.empty())
+                target = (fs::path(outputDir) / fs::path(target).filename()).string();
+            for (const std::string& input : files)
+                if (!input.empty() && fsio::sameFile(target, absolutePath(input)))
+                    throw Refusal({}, "its output " + target + " would replace an input; nothing written");
+            if (!linesFile.empty() && fsio::sameFile(target, absolutePath(linesFile)))
+                throw Refusal({}, "its output " + target + " would replace an input; nothing written");
+            if (std::find(planned.begin(), planned.end(), absolutePath(target)) != planned.end())
+                throw Refusal({}, "its output " + target + " is written for an earlier file; nothing written");
+            planned.push_back(absolutePath(target));
+            if (kindOf(path) != ContentKind::Dat)
+                throw Refusal({}, "not a DAT file");
+            checkOutputs({target}, force);
+            TLitdat lit;
+            TScanHeader header;
+            TScanParams params;
+            auto data = std::make_unique<TData>();
+            if (!lit.Lect_Dat(path, header, params, *data))
+                throw Refusal({}, "file not opened");
+            const double lambda = wavelength ? *wavelength : header.Wavelength;
+            if (!(lambda > 0.0 && lambda < 10.0))
+                throw Refusal({}, "the header gives no wavelength; give --wavelength");
+            calib::Counts counts;
+            for (int i = 1; i <= header.Size; ++i)
+                counts.push_back((*data)[i]);
+            const auto lines = standard.empty() ? listed : calib::standardReflections(standard, lambda / 2.0);
+            const calib::Result r = calib::calibrate(counts, lines, lambda);
+            for (const std::string& line :
+                 cli::calibrationReport(escaped(file), standard.empty() ? escaped(linesFile) : calib::standardTitle(standard), r, json))
+                std::printf("%s\n", line.c_str());
+            if (!r.refusal.empty())
+                throw Refusal({}, r.refusal);
+            calib::writeCal(target, r.cal, placement(force));
+            std::fprintf(stderr, "%s: wrote %s (%d knots)\n", escaped(file).c_str(), escaped(target).c_str(),
+                         r.cal.KnotCount);
+        });
+        status = std::max(status, one);
+        if (stopSignal())
+            break;
+    }
+    return status;
+}
+
 // The checks of the options that name files: an output folder that exists, a calibration file
 // that reads as one. The message, or empty when both are usable.
 std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
@@ -456,6 +584,13 @@ int run(int argc, char** argv)
     case cli::Action::Subcommand: {
         // Its files, and -f/--force for those that write (anywhere before "--").
         const std::string& name = parsed.subcommand;
+        if (name == "calibrate") {
+            std::vector<std::string> args{name};
+            if (parsed.options.force)
+                args.emplace_back("--force");
+            args.insert(args.end(), parsed.operands.begin(), parsed.operands.end());
+            return exitStatus(calibrateCommand(args));
+        }
         const bool writes = name != "info";
         bool force = parsed.options.force;
         const bool quietly = parsed.options.quiet;

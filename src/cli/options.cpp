@@ -43,7 +43,7 @@ Parsed usageError(std::string message)
 
 bool isSubcommand(std::string_view word)
 {
-    return word == "info" || word == "f1b" || word == "export-steps";
+    return word == "info" || word == "f1b" || word == "export-steps" || word == "calibrate";
 }
 
 Parsed parseOptions(int argc, char** argv)
@@ -73,7 +73,8 @@ Parsed parseOptions(int argc, char** argv)
                                       "given as ./" + word);
                 for (int code : seen) {
                     const bool forWriting = code == 'f' && word != "info";
-                    if (code != 'q' && !forWriting)
+                    const bool quietly = code == 'q' && word != "calibrate"; // its report is its output
+                    if (!quietly && !forWriting)
                         return usageError("option " + optionName(code) + " does not apply to " + word);
                 }
                 p.action = Action::Subcommand;

@@ -60,6 +60,10 @@ void TRawDat::buildMenus()
 
     buildViewMenu();
 
+    QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+    tools->setObjectName(QStringLiteral("ToolsMenu"));
+    add(tools, "CalibrateAction", tr("&Calibrate from standard\u2026"), QKeySequence(), &TRawDat::calibrateClick);
+
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("HelpMenu"));
     add(help, "AboutAction", tr("&About rawdat"), QKeySequence(), &TRawDat::aboutClick);

@@ -104,6 +104,8 @@ public slots:
     void savePlotClick();
     void aboutClick();
     void convertFilesClick();
+    // Tools > Calibrate from standard…: a DAT file of a measured standard, in CalibrateDialog.
+    void calibrateClick();
     // Shows range k of the RAW file in view (an index in file order, from 0); nothing for another k.
     void showRange(int k);
     void addToPlotClick();

@@ -4,10 +4,12 @@
 #include "reliability/reliability.h"
 #include "testutil.h"
 #include "ulit_dat/f1b_images.h"
+#include "ulit_dat/litdat.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <sys/wait.h>
@@ -351,6 +353,13 @@ TEST(Cli, UsageErrors)
         {"--cal LAB6.DAT LAB6.DAT", "rawdat-convert: --cal LAB6.DAT: not a calibration (CAL) file\n"},
         {"info", "rawdat-convert: info takes [--json] FILE...\n"},
         {"info --json", "rawdat-convert: info takes [--json] FILE...\n"},
+        {"calibrate LAB6.DAT", "rawdat-convert: calibrate: give one of --standard and --lines\n"},
+        {"calibrate --standard quartz LAB6.DAT", "rawdat-convert: calibrate: --standard quartz: lab6, si or ceo2\n"},
+        {"calibrate --standard si --wavelength 1,54 LAB6.DAT",
+         "rawdat-convert: calibrate: --wavelength 1,54: not a wavelength in angstroms\n"},
+        {"calibrate --standard si -o absent LAB6.DAT", "rawdat-convert: calibrate: -o/--output-dir absent: no such folder\n"},
+        {"-q calibrate --standard lab6 LAB6.DAT", "rawdat-convert: option -q/--quiet does not apply to calibrate\n"},
+        {"LAB6.DAT calibrate", "rawdat-convert: 'calibrate' is a subcommand and comes first"},
     };
     for (const auto& row : rows) {
         CliRun r = convert(row.args, dir.path());
@@ -453,4 +462,91 @@ TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)
     r = convert("export-steps nothing.RAW out.txt", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(dir.file("out.txt")));
+}
+
+// The bundled LaB6 pattern calibrates the detector as its own calibration does, to 0.01 degree
+// over the channels between the first and the last matched reflection.
+TEST(Cli, CalibrateFromTheSampleStandard)
+{
+    TempDir dir;
+    copySample(dir);
+    CliRun r = convert("calibrate --standard lab6 LAB6.DAT", dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "LAB6.DAT: wrote LAB6.CAL (12 knots)\n");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "LAB6.DAT: LaB6 at 1.54056 A (Cu K-alpha-1), single profiles\n");
+    EXPECT_NE(r.out.find("\npeaks: 12 found, 12 matched\n"), std::string::npos) << r.out;
+    TLitdat lit;
+    TCalibration made, truth;
+    ASSERT_TRUE(lit.Lect_CAL(dir.file("LAB6.CAL"), made));
+    ASSERT_TRUE(lit.Lect_CAL(dir.file("CPS120.CAL"), truth));
+    EXPECT_EQ(made.CalWavelength, 1.54056);
+    ASSERT_EQ(made.KnotCount, 12);
+    double worst = 0.0;
+    for (int ch = static_cast<int>(std::ceil(made.KnotPos[1] * 1000)); ch <= made.KnotPos[12] * 1000; ++ch)
+        worst = std::max(worst, std::abs(lit.Degree(made, ch) - lit.Degree(truth, ch)));
+    EXPECT_LE(worst, 0.01);
+
+    const auto before = readBytes(dir.file("LAB6.CAL"));
+    r = convert("calibrate --standard lab6 LAB6.DAT", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "LAB6.DAT: kept existing LAB6.CAL (use --force to replace)\n");
+    EXPECT_EQ(readBytes(dir.file("LAB6.CAL")), before);
+
+    fs::create_directory(dir.path() / "out");
+    r = convert("calibrate --json --standard LaB6 -o out LAB6.DAT", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "LAB6.DAT: wrote out/LAB6.CAL (12 knots)\n");
+    EXPECT_EQ(readBytes(dir.file("out/LAB6.CAL")), before);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+              "{\"anode\":\"Cu\",\"doublets\":false,\"file\":\"LAB6.DAT\",\"standard\":\"LaB6\",\"type\":\"standard\","
+              "\"wavelength\":1.54056}\n");
+    std::size_t reflections = 0;
+    for (std::size_t at = 0; (at = r.out.find("\"type\":\"reflection\"", at)) != std::string::npos; ++at)
+        ++reflections;
+    EXPECT_EQ(reflections, 12u);
+    EXPECT_NE(r.out.find("{\"file\":\"LAB6.DAT\",\"found\":12,\"matched\":12,\"type\":\"peaks\"}\n"), std::string::npos);
+}
+
+// Refusals: status 1, one line naming the file, no CAL written.
+TEST(Cli, CalibrateRefusals)
+{
+    TempDir dir;
+    copySample(dir);
+    // LaB6's spacings, every other one 0.06% off: matched, but no smooth calibration meets them.
+    const double n[] = {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13};
+    std::string off;
+    for (int i = 0; i < 12; ++i)
+        off += std::to_string(4.156826 / std::sqrt(n[i]) * (i % 2 ? 1.0006 : 0.9994)) + "\n";
+    writeText(dir.file("off.txt"), off);
+    writeText(dir.file("three.txt"), "# three lines of LaB6\n4.156826\n2.939306 # 110\n\n2.399945\n");
+    writeText(dir.file("bad.txt"), "4.156826\n2,939\n");
+    fs::copy_file(dir.file("LAB6.DAT"), dir.file("X.CAL"));
+    struct Row {
+        const char* args;
+        const char* err;
+    };
+    const Row rows[] = {
+        {"--standard si LAB6.DAT", "LAB6.DAT: only 3 reflections matched (at least 5 needed); no CAL written\n"},
+        {"--lines three.txt LAB6.DAT", "LAB6.DAT: only 3 reflections matched (at least 5 needed); no CAL written\n"},
+        {"--lines off.txt LAB6.DAT", "LAB6.DAT: the match leaves residuals of 0.127 degrees (above 0.05): wrong "
+                                     "standard or wrong wavelength? no CAL written\n"},
+        {"--lines bad.txt LAB6.DAT", "bad.txt: line 2 is not a d-spacing: 2,939\n"},
+        {"--lines absent.txt LAB6.DAT", "absent.txt: Fichier introuvable\n"},
+        {"--standard lab6 X.CAL", "X.CAL: its output X.CAL would replace an input; nothing written\n"},
+        {"--standard lab6 CPS120.CAL", "CPS120.CAL: its output CPS120.CAL would replace an input; nothing written\n"},
+        {"--standard lab6 LAB6.DAT LAB6.DAT", "LAB6.DAT: its output LAB6.CAL is written for an earlier file; nothing written\n"},
+    };
+    for (const auto& row : rows) {
+        CliRun r = convert(std::string("calibrate ") + row.args, dir.path());
+        const bool second = std::string(row.args).find("LAB6.DAT LAB6.DAT") != std::string::npos;
+        EXPECT_EQ(r.status, 1) << row.args;
+        if (second) {
+            EXPECT_EQ(r.err, "LAB6.DAT: wrote LAB6.CAL (12 knots)\n" + std::string(row.err)) << row.args;
+            fs::remove(dir.file("LAB6.CAL"));
+        } else {
+            EXPECT_EQ(r.err, row.err) << row.args;
+        }
+        EXPECT_FALSE(fs::exists(dir.file("LAB6.CAL"))) << row.args;
+    }
+    EXPECT_EQ(readBytes(dir.file("X.CAL")), readBytes(dir.file("LAB6.DAT")));
 }

@@ -1,5 +1,6 @@
 // The conversion window, driven as a user drives it: buttons with a replaced file chooser,
 // answers to its message boxes, mouse moves and double-clicks over the plot, dropped files.
+#include "mainform/calibrate_dialog.h"
 #include "mainform/cp1252.h"
 #include "mainform/rawdat_window.h"
 #include "mainform/settings.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -24,6 +26,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QUrl>
+#include <qcustomplot.h>
 
 #include <filesystem>
 #include <fstream>
@@ -248,6 +251,7 @@ private slots:
     void xUnitsOfAKnownPoint();
     void rangesSwitchAndExport();
     void overlayOfPatterns();
+    void calibrateFromStandard();
 
     // ---- quit, texts ----
     void quitReleasesAndCloses();
@@ -1295,7 +1299,8 @@ void TestWindow::menusRunTheCommands()
     QStringList menus;
     for (const QAction* a : win.w->menuBar()->actions())
         menus << a->text();
-    QCOMPARE(menus, (QStringList{"&File", "&View", "&Help"}));
+    QCOMPARE(menus, (QStringList{"&File", "&View", "&Tools", "&Help"}));
+    QCOMPARE(menuTexts(win.child<QMenu>("ToolsMenu")), QStringList{"&Calibrate from standard\u2026"});
     QCOMPARE(menuTexts(win.child<QMenu>("FileMenu")),
              (QStringList{"&Open\u2026\tCtrl+O", "Open &DAT file\u2026\tCtrl+D", "Open &RAW file\u2026\tCtrl+R",
                           "&Convert files\u2026\tCtrl+Shift+O", "Open r&ecent",
@@ -1775,4 +1780,83 @@ void TestWindow::overlayOfPatterns()
 }
 
 QTEST_MAIN(TestWindow)
+// Tools > Calibrate from standard…: the sample's pattern against a list of ten of its twelve
+// lines; the two others are the peaks not matched. Save CAL writes LAB6.CAL, and Convert makes
+// the two-column file rawdat-convert makes with it, then the window shows the RAW file.
+void TestWindow::calibrateFromStandard()
+{
+    TempDir dir;
+    for (const char* f : {"LAB6.DAT", "CPS120.CAL"})
+        fs::copy_file(fs::path(RAWDAT_SAMPLES) / f, dir.path() / f);
+    const double n[] = {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13};
+    std::string ten;
+    for (double v : n)
+        if (v != 5 && v != 11)
+            ten += std::to_string(4.156826 / std::sqrt(v)) + "\n";
+    writeText(dir.file("ten.txt"), ten);
+
+    Window win;
+    win.paths << q(dir.file("LAB6.DAT"));
+    win.child<QMenu>("ToolsMenu")->actions().first()->trigger();
+    auto* dialog = win.w->findChild<CalibrateDialog*>(QStringLiteral("CalibrateDialog"));
+    QVERIFY(dialog);
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QCOMPARE(dialog->findChild<QDoubleSpinBox*>(QStringLiteral("WavelengthBox"))->value(), 1.54056);
+    auto* standard = dialog->findChild<QComboBox*>(QStringLiteral("StandardBox"));
+    QCOMPARE(standard->count(), 4);
+    standard->setCurrentIndex(3); // d-spacings file…
+    dialog->chooseLines = [&] { return std::optional<QString>(q(dir.file("ten.txt"))); };
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("CalibrateButton")), Qt::LeftButton);
+    QCOMPARE(dialog->result().refusal, std::string());
+    QCOMPARE(dialog->result().matched.size(), std::size_t(10));
+
+    auto* pattern = dialog->findChild<QCustomPlot*>(QStringLiteral("PatternPlot"));
+    QCOMPARE(pattern->graphCount(), 3);
+    QCOMPARE(pattern->graph(1)->dataCount(), 10); // matched
+    QCOMPARE(pattern->graph(2)->dataCount(), 2);  // not matched, in another colour
+    QVERIFY(pattern->graph(1)->scatterStyle().pen().color() != pattern->graph(2)->scatterStyle().pen().color());
+    QCOMPARE(pattern->itemCount(), 10);
+    QCOMPARE(qobject_cast<QCPItemText*>(pattern->item(0))->text(), QStringLiteral("d=4.156826"));
+    // The two peaks not matched are 210 and 311, at the channels where the full list puts them.
+    const auto& unmatched = dialog->result().unmatched;
+    QCOMPARE(unmatched.size(), std::size_t(2));
+    QVERIFY(std::abs(unmatched[0] - 1467.0) < 1.0 && std::abs(unmatched[1] - 2383.8) < 1.0);
+    auto* residuals = dialog->findChild<QCustomPlot*>(QStringLiteral("ResidualPlot"));
+    QCOMPARE(residuals->graph(0)->dataCount(), 10);
+    QCOMPARE(residuals->graph(0)->data()->at(0)->key, dialog->result().matched[0].expected);
+    QCOMPARE(residuals->graph(0)->data()->at(0)->value, dialog->result().matched[0].residual);
+
+    auto* save = dialog->findChild<QPushButton*>(QStringLiteral("SaveCalButton"));
+    auto* convert = dialog->findChild<QPushButton*>(QStringLiteral("ConvertButton"));
+    QVERIFY(save->isEnabled() && !convert->isEnabled());
+    QTest::mouseClick(save, Qt::LeftButton);
+    TLitdat lit;
+    TCalibration cal;
+    QVERIFY(lit.Lect_CAL(dir.file("LAB6.CAL"), cal));
+    QCOMPARE(cal, dialog->result().cal);
+    QCOMPARE(int(cal.KnotCount), 10);
+    // Saved again: asked, and kept on a no.
+    QStringList asked;
+    dialog->askReplace = [&](const QString& path) {
+        asked << QFileInfo(path).fileName();
+        return false;
+    };
+    QVERIFY(!dialog->saveCal());
+    QCOMPARE(asked, QStringList{"LAB6.CAL"});
+
+    QVERIFY(convert->isEnabled());
+    QTest::mouseClick(convert, Qt::LeftButton);
+    QVERIFY(fs::exists(dir.path() / "LAB6.RAW"));
+    QTRY_COMPARE(win.label("Lb_raw"), q(dir.file("LAB6.RAW")));
+#ifdef RAWDAT_CONVERT
+    TempDir other;
+    for (const char* f : {"LAB6.DAT", "LAB6.CAL"})
+        fs::copy_file(dir.path() / f, other.path() / f);
+    const std::string cmd = "cd '" + other.path().string() + "' && '" RAWDAT_CONVERT "' -q --cal LAB6.CAL LAB6.DAT";
+    QCOMPARE(std::system(cmd.c_str()), 0);
+    QCOMPARE(readBytes(dir.file("LAB6.2CL")), readBytes(other.file("LAB6.2CL")));
+#endif
+    dialog->close();
+}
+
 #include "test_window.moc"

@@ -1,0 +1,3 @@
+if(TARGET calibrate)
+  rawdat_gtest(test_calibrate calibrate calibrate)
+endif()
