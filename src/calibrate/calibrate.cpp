@@ -633,6 +633,36 @@ Result calibrate(const Counts& y, const std::vector<Reflection>& lines, double w
         matchSs += r * r;
     }
     const double matchRms = std::sqrt(matchSs / n);
+    // A wrong wavelength keeps the lines in their order and bends them smoothly, which the match
+    // can follow with small residuals; what gives it away is the pattern: the standard then has
+    // lines where no peak is, between the first and last knots, or strong peaks match no line.
+    std::vector<char> explained(nl, 0);
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        if (best.line[i] >= 0)
+            explained[best.line[i]] = 1;
+    for (int j = 0; j < nl; ++j)
+        if (tt[j] >= res.fromAngle - 0.05 && tt[j] <= res.toAngle + 0.05) {
+            ++res.linesInRange;
+            res.linesWithPeak += explained[j];
+        }
+    std::vector<std::size_t> highest(chosen.size());
+    std::iota(highest.begin(), highest.end(), std::size_t{0});
+    std::sort(highest.begin(), highest.end(),
+              [&](std::size_t a, std::size_t b) { return chosen[a].height > chosen[b].height; });
+    highest.resize(std::min<std::size_t>(kStrongest, highest.size()));
+    for (std::size_t i : highest) // neither a line's peak nor a K-alpha-2 of one
+        res.strongUnmatched += best.line[i] < 0 && std::find(res.unmatched.begin(), res.unmatched.end(),
+                                                             chosen[i].centre) != res.unmatched.end();
+    const std::string wrong = ": wrong standard or wrong wavelength? no CAL written";
+    if (res.strongUnmatched > kMaxStrongUnmatched)
+        return refuse(intText(res.strongUnmatched) + " of the " + intText(static_cast<int>(highest.size())) +
+                          " highest peaks match no reflection of the standard" + wrong,
+                      res.matched.size());
+    if (3 * res.linesWithPeak < 2 * res.linesInRange)
+        return refuse("only " + intText(res.linesWithPeak) + " of the standard's " + intText(res.linesInRange) +
+                          " reflections between " + fixedText(res.fromAngle, 3) + " and " +
+                          fixedText(res.toAngle, 3) + " degrees have a peak" + wrong,
+                      res.matched.size());
     const double worst = std::max(matchRms, res.leaveOutRms);
     if (worst > kMaxResidual)
         return refuse("the match leaves residuals of " + fixedText(worst, 3) + " degrees (above " +

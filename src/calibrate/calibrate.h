@@ -18,6 +18,11 @@ namespace rawdat::calib {
 // calibration is made.
 inline constexpr int kMinMatched = 5;
 inline constexpr double kMaxResidual = 0.05;
+// Nor when more than kMaxStrongUnmatched of the kStrongest highest peaks match no reflection, or
+// fewer than two thirds of the standard's reflections between the first and last knots have a
+// peak: the pattern is not the standard's at this wavelength.
+inline constexpr int kStrongest = 8;
+inline constexpr int kMaxStrongUnmatched = 2;
 
 struct Matched {
     Reflection line;
@@ -48,6 +53,9 @@ struct Result {
     double linesFrom = 0.0, linesTo = 0.0;     // the standard's lines on the detector
     double coverage = 0.0;                     // (toAngle - fromAngle) / (linesTo - linesFrom)
     std::vector<Gap> gaps;
+    int linesInRange = 0;    // the standard's lines between the first and last knots
+    int linesWithPeak = 0;   // those a peak found or fitted matches (overlapping ones included)
+    int strongUnmatched = 0; // of the kStrongest highest peaks, those no line explains
     TCalibration cal;        // valid when refusal is empty
     std::string refusal;     // why no calibration is made
 };

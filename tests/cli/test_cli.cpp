@@ -530,6 +530,12 @@ TEST(Cli, CalibrateRefusals)
         {"--lines three.txt LAB6.DAT", "LAB6.DAT: only 3 reflections matched (at least 5 needed); no CAL written\n"},
         {"--lines off.txt LAB6.DAT", "LAB6.DAT: the match leaves residuals of 0.127 degrees (above 0.05): wrong "
                                      "standard or wrong wavelength? no CAL written\n"},
+        // The wrong wavelength: lines in the same order, smoothly bent, small residuals.
+        {"--standard lab6 --wavelength 0.7093 LAB6.DAT",
+         "LAB6.DAT: only 11 of the standard's 39 reflections between 29.660 and 76.797 degrees have a peak: "
+         "wrong standard or wrong wavelength? no CAL written\n"},
+        {"--standard lab6 --wavelength 1.78897 LAB6.DAT", "LAB6.DAT: 4 of the 8 highest peaks match no reflection "
+                                                          "of the standard: wrong standard or wrong wavelength? no CAL written\n"},
         {"--lines bad.txt LAB6.DAT", "bad.txt: line 2 is not a d-spacing: 2,939\n"},
         {"--lines absent.txt LAB6.DAT", "absent.txt: Fichier introuvable\n"},
         {"--standard lab6 X.CAL", "X.CAL: its output X.CAL would replace an input; nothing written\n"},
