@@ -6,27 +6,26 @@
 // Each FILE is converted by its content, with a fresh state, exactly as the window would convert
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
 #include "cli/options.h"
+#include "cli/wildcards.h"
 #include "convert/batch.h"
 #include "convert/headless_ui.h"
 #include "ulit_dat/describe.h"
 #include "ulit_dat/f1b.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/platform.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 #include <mutex>
 #include <optional>
-#include <signal.h>
 #include <string>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -251,8 +250,7 @@ int runSubcommand(const std::string& file, Work work)
         line("kept existing " + e.target() + " (use --force to replace)");
     } catch (const fsio::Interrupted&) {
         const int sig = stopSignal();
-        line(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP") +
-             "; nothing written");
+        line(std::string("interrupted by ") + platform::signalName(sig) + "; nothing written");
         status = 1;
     } catch (const std::exception& e) {
         line(e.what());
@@ -373,14 +371,14 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
     return {};
 }
 
-// SIGINT, SIGTERM and SIGHUP: no further file is taken, no group commits any more, and the
-// batch ends with 128 + the signal's number once the conversions in flight have ended. The handler
-// only stores to two lock-free atomics. (A thread of its own waiting for the signals would make
+// SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and closing the console): no further
+// file is taken, no group commits any more, and the batch ends with 128 + the signal's number once
+// the conversions in flight have ended. The handler only stores to two lock-free atomics. (A thread of its own waiting for the signals would make
 // every allocation and every stdio call of a --jobs 1 batch take its lock.)
 std::atomic<int> gSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void onStopSignal(int sig)
+void onStopSignal(int sig)
 {
     gSignal = sig;
     fsio::stopCommits();
@@ -393,23 +391,8 @@ int stopSignal()
 
 void catchStopSignals()
 {
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigset_t caught;
-    sigemptyset(&caught);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal that whoever started the converter ignores (nohup, a background job) stays
-        // ignored.
-        struct sigaction was {};
-        if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
-            continue;
-        ::sigaction(sig, &sa, nullptr);
-        sigaddset(&caught, sig);
-    }
-    // Caught even when the starting process blocked them: one already pending arrives now.
-    ::pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
+    // A closed console ends the process once its handler returns: the temporaries go first.
+    platform::catchStopSignals(onStopSignal, fsio::removeTemporaries);
 }
 
 // The first write to standard output or standard error that failed (a closed pipe, a full disk):
@@ -454,17 +437,35 @@ int exitStatus(int status, StreamFault fault = {})
 
 namespace {
 
+// The arguments in UTF-8 as argv, `*` and `?` expanded where the shell leaves them (Windows).
+class CommandLine {
+public:
+    CommandLine(int argc, char** argv)
+    {
+        args_ = platform::arguments(argc, argv);
+        if (platform::expandsWildcards())
+            args_ = cli::expandWildcards(args_);
+        for (std::string& a : args_)
+            argv_.push_back(a.data());
+        argv_.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(args_.size()); }
+    char** argv() { return argv_.data(); }
+
+private:
+    std::vector<std::string> args_;
+    std::vector<char*> argv_;
+};
+
 int run(int argc, char** argv)
 {
     // A descriptor 0, 1 or 2 left closed would be taken by the first file opened, and the lines
     // printed would go into it.
     if (!fsio::openStandardStreams())
         return 2;
-    // A reader that goes away makes writes fail (EPIPE), seen and answered, instead of a kill in
-    // the middle of a batch.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Past a file-size limit a write fails with EFBIG ("Disque plein") instead of a kill.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A reader that goes away, or a file-size limit, makes writes fail (seen and answered)
+    // instead of a kill in the middle of a batch.
+    platform::ignoreWriteSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     // Subcommands: NAME, -f/--force for those that write (anywhere before "--"), their files.
     if (!args.empty() && (args[0] == "info" || args[0] == "f1b" || args[0] == "export-steps")) {
@@ -522,7 +523,7 @@ int run(int argc, char** argv)
         items[i].given = files[i];
     planBatch(items, force, conversion, opts.outputDir);
 
-    const bool progress = !quiet && ::isatty(2);
+    const bool progress = !quiet && platform::stderrIsTerminal();
     // A dry run's lines are its report, on standard output.
     std::FILE* const lineStream = opts.dryRun ? stdout : stderr;
     auto printLines = [&](const BatchItem& it) {
@@ -601,10 +602,7 @@ int run(int argc, char** argv)
         summary += std::to_string(failed) + " failed";
         if (sig)
             summary += ", " + std::to_string(notRun) + " not converted (interrupted by " +
-                       (sig == SIGINT    ? "SIGINT"
-                        : sig == SIGTERM ? "SIGTERM"
-                                         : "SIGHUP") +
-                       ")";
+                       platform::signalName(sig) + ")";
         else if (fault.stream && notRun)
             summary += ", " + std::to_string(notRun) + " not converted (" + fault.name() + " could not be written)";
         if (opts.dryRun)
@@ -623,7 +621,8 @@ int run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     try {
-        return run(argc, argv);
+        CommandLine line(argc, argv);
+        return run(line.argc(), line.argv());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "rawdat-convert: %s\n", escaped(fileFirstMessage(e)).c_str());
     } catch (...) {

@@ -111,7 +111,7 @@ private:
         std::string target;
         std::string temp;
         std::string backup; // the previous target, kept aside while the group commits
-        int fd = -1; // the temporary, while it is written
+        std::intptr_t fd = -1; // the temporary, while it is written
         bool replaced = false; // placed by this group (to be undone on a later failure)
         // A dry run without replacing: the target exists, and holds exactly the bytes given.
         bool exists = false;
