@@ -271,9 +271,9 @@ void checkOutputs(const std::vector<std::string>& outputs, bool force)
 {
     std::error_code ec;
     for (const std::string& o : outputs)
-        if (force || !fs::is_regular_file(fs::symlink_status(o, ec)))
+        if (force || !fs::is_regular_file(fs::symlink_status(platform::fsPath(o), ec)))
             fsio::checkReplaceable(o);
-    if (!force && fs::exists(fs::symlink_status(outputs.back(), ec)))
+    if (!force && fs::exists(fs::symlink_status(platform::fsPath(outputs.back()), ec)))
         throw fsio::TargetExists(outputs.back());
 }
 
@@ -321,7 +321,7 @@ int exportSteps(const std::string& rawFile, const std::string& outFile, bool for
             throw Refusal({}, "its output " + outFile + " would replace an input; nothing written");
         // A measurement or a calibration is never replaced, not even with --force.
         std::error_code ec;
-        if (fs::is_regular_file(fs::symlink_status(outFile, ec))) {
+        if (fs::is_regular_file(fs::symlink_status(platform::fsPath(outFile), ec))) {
             const ContentKind kind = kindOf(outFile);
             if (kind == ContentKind::Cal || kind == ContentKind::Dat)
                 throw Refusal({}, "its output " + outFile + " would replace " +
@@ -346,7 +346,7 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
 {
     std::error_code ec;
     if (!o.outputDir.empty()) {
-        if (!fs::is_directory(o.outputDir, ec))
+        if (!fs::is_directory(platform::fsPath(o.outputDir), ec))
             return "-o/--output-dir " + escaped(o.outputDir) + ": no such folder";
         conv.outputDir = absolutePath(o.outputDir);
     }

@@ -2,6 +2,7 @@
 
 #include "convert/headless_ui.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/platform.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,8 +17,8 @@ namespace rawdat {
 std::string absolutePath(const std::string& given)
 {
     std::error_code ec;
-    const fs::path p = fs::absolute(given, ec);
-    return ec ? given : p.string();
+    const fs::path p = fs::absolute(platform::fsPath(given), ec);
+    return ec ? given : platform::utf8(p);
 }
 
 

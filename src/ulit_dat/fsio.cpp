@@ -786,8 +786,7 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
     const fs::path dir = folder.empty() ? fs::path(".") : pf::fsPath(folder);
     const fs::path exact = dir / pf::fsPath(name);
     std::error_code ec;
-    if (fs::exists(exact, ec))
-        return pf::utf8(exact);
+    const bool exists = fs::exists(exact, ec);
     auto lower = [](std::string s) {
         std::transform(s.begin(), s.end(), s.begin(),
                        [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : char(c); });
@@ -797,9 +796,12 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
     std::string best;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string n = pf::utf8(it->path().filename());
+        if (exists && n == name)
+            return pf::utf8(exact);
         if (lower(n) == want && (best.empty() || n < best))
             best = n;
     }
+    // Found under the exact name in a folder that ignores case: the name as the folder spells it.
     return best.empty() ? pf::utf8(exact) : pf::utf8(dir / pf::fsPath(best));
 }
 

@@ -2,6 +2,7 @@
 
 #include "ulit_dat/platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -72,8 +73,9 @@ std::wstring sys(const std::string& path)
 int fromWin32(DWORD e)
 {
     switch (e) {
-    case ERROR_FILE_NOT_FOUND: return ENOENT;
-    case ERROR_PATH_NOT_FOUND:
+    // A missing folder on the way is a missing file, as on POSIX.
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
     case ERROR_DIRECTORY: return ENOTDIR;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
@@ -112,14 +114,13 @@ Fd fd(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? kNoFd : reinterpr
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // What the handle's file is: identity, size, kind, read-only flag.
-std::optional<Status> statusOf(HANDLE handle, DWORD attributesIfKnown, bool followed)
+std::optional<Status> statusOf(HANDLE handle, bool followed)
 {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(handle, &info)) {
         failed();
         return std::nullopt;
     }
-    (void)attributesIfKnown;
     Status s;
     const DWORD a = info.dwFileAttributes;
     const DWORD type = ::GetFileType(handle);
@@ -160,14 +161,14 @@ std::optional<Status> status(const std::string& path, bool followLinks)
         s.mode = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
         return s;
     }
-    auto s = statusOf(file, 0, followLinks);
+    auto s = statusOf(file, followLinks);
     ::CloseHandle(file);
     return s;
 }
 
 std::optional<Status> status(Fd f)
 {
-    return statusOf(h(f), 0, true);
+    return statusOf(h(f), true);
 }
 
 fs::path fsPath(const std::string& path)
