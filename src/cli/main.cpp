@@ -179,7 +179,11 @@ std::string userLine(const std::string& given, const std::string& path, std::str
             std::string givenFolder = fs::path(given).parent_path().string();
             if (!givenFolder.empty())
                 givenFolder += '/';
-            replaceAll(message, fs::path(path).parent_path().string() + "/", givenFolder);
+            const std::string folder = fs::path(path).parent_path().string();
+            replaceAll(message, folder + "/", givenFolder);
+            // Windows spells the folder of an absolute path with its own separator.
+            if (fs::path::preferred_separator != '/')
+                replaceAll(message, folder + static_cast<char>(fs::path::preferred_separator), givenFolder);
         }
     }
     return (given.empty() ? std::string("\"\"") : escaped(given)) + ": " + escaped(message);

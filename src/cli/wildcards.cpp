@@ -70,7 +70,7 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args)
                 names.push_back(name);
         }
         if (names.empty()) {
-            out.push_back(a); // said missing by the conversion, as a name that matches nothing
+            out.push_back(a); // refused by the conversion: no Windows name holds * or ?
             continue;
         }
         std::sort(names.begin(), names.end());

@@ -28,10 +28,11 @@ inline constexpr const char* kDiskFull = "Disque plein";
 inline constexpr const char* kBadFileName = "Nom de fichier incorrect";
 inline constexpr const char* kTooManyOpen = "Trop de fichiers ouverts";
 inline constexpr const char* kIoError = "Erreur d'E/S";
-inline constexpr const char* kSharingViolation = "Violation de partage";
 // Faults the runtime had no text for.
 inline constexpr const char* kSymlinkLoop = "too many levels of symbolic links";
 inline constexpr const char* kPathTooLong = "path too long";
+// A file another program holds open without sharing it (Windows).
+inline constexpr const char* kSharingViolation = "in use by another program";
 } // namespace iotext
 
 class InOutError : public RawdatError {

@@ -249,9 +249,31 @@ int removeFile(const std::string& path)
     return ::DeleteFileW(sys(path).c_str()) ? 0 : failed();
 }
 
+namespace {
+
+// After a refused rename or removal: whether `path` is refused because another program holds it
+// open without sharing it for deletion (an editor, a virus scanner), rather than by its rights.
+void sayWhenHeld(const std::string& path)
+{
+    if (errno != EACCES)
+        return;
+    HANDLE probe = ::CreateFileW(sys(path).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE)
+        ::CloseHandle(probe);
+    else if (::GetLastError() == ERROR_SHARING_VIOLATION)
+        errno = kSharingViolation;
+}
+
+} // namespace
+
 int replace(const std::string& from, const std::string& to)
 {
-    return ::MoveFileExW(sys(from).c_str(), sys(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : failed();
+    if (::MoveFileExW(sys(from).c_str(), sys(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    failed();
+    sayWhenHeld(to);
+    return -1;
 }
 
 int hardLink(const std::string& from, const std::string& to)
