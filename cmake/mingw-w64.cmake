@@ -19,25 +19,25 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # One program that runs alone: the C++ runtime, libgcc and winpthread linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Header-only packages serve every target: those of the host are found where Debian puts their
-# CMake files. Their headers come from a folder of links to them alone, searched after MinGW's
-# own, so that no host C library header ever replaces the target's.
-set(RAWDAT_HOST_HEADER_ONLY nlohmann_json:/usr/share/cmake/nlohmann_json:nlohmann
-                            Eigen3:/usr/share/eigen3/cmake:eigen3)
-set(_rawdat_host_include ${CMAKE_BINARY_DIR}/host-include)
-foreach(entry ${RAWDAT_HOST_HEADER_ONLY})
-  string(REPLACE ":" ";" entry "${entry}")
-  list(GET entry 0 package)
-  list(GET entry 1 config)
-  list(GET entry 2 headers)
-  if(EXISTS ${config} AND EXISTS /usr/include/${headers})
-    set(${package}_DIR ${config} CACHE PATH "the host's header-only ${package}")
-    file(MAKE_DIRECTORY ${_rawdat_host_include})
-    if(NOT EXISTS ${_rawdat_host_include}/${headers})
-      file(CREATE_LINK /usr/include/${headers} ${_rawdat_host_include}/${headers} SYMBOLIC)
-    endif()
+# Header-only packages serve every target: the host's are found here too. Eigen3's CMake files
+# name only its own folder, /usr/include/eigen3. nlohmann_json's name /usr/include, where the
+# host's C library lies, which must never come before the target's: it is found through a folder
+# holding a link to its headers alone, with its own version file.
+if(EXISTS /usr/share/eigen3/cmake/Eigen3Config.cmake)
+  set(Eigen3_DIR /usr/share/eigen3/cmake CACHE PATH "the host's header-only Eigen3" FORCE)
+endif()
+set(_rawdat_json ${CMAKE_BINARY_DIR}/host-header-only/nlohmann_json)
+if(EXISTS /usr/include/nlohmann/json.hpp AND EXISTS /usr/share/cmake/nlohmann_json/nlohmann_jsonConfigVersion.cmake)
+  file(MAKE_DIRECTORY ${_rawdat_json}/include)
+  if(NOT EXISTS ${_rawdat_json}/include/nlohmann)
+    file(CREATE_LINK /usr/include/nlohmann ${_rawdat_json}/include/nlohmann SYMBOLIC)
   endif()
-endforeach()
-string(APPEND CMAKE_CXX_FLAGS_INIT " -idirafter ${_rawdat_host_include}")
-# Their targets name /usr/include, the host's C library: never put before the target's.
-list(APPEND CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES /usr/include)
+  file(COPY /usr/share/cmake/nlohmann_json/nlohmann_jsonConfigVersion.cmake DESTINATION ${_rawdat_json})
+  file(WRITE ${_rawdat_json}/nlohmann_jsonConfig.cmake
+       "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
+       "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
+       "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES\n"
+       "                        INTERFACE_INCLUDE_DIRECTORIES ${_rawdat_json}/include)\n"
+       "endif()\n")
+  set(nlohmann_json_DIR ${_rawdat_json} CACHE PATH "the host's header-only nlohmann_json" FORCE)
+endif()
