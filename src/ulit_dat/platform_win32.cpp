@@ -344,9 +344,11 @@ int accessForWriting(const std::string& folder)
 
 bool prepareStandardStreams()
 {
-    // The bytes printed are the bytes written: no CR before LF.
-    ::_setmode(_fileno(stdout), _O_BINARY);
-    ::_setmode(_fileno(stderr), _O_BINARY);
+    // The bytes printed are the bytes written: no CR before LF. (A stream the program was started
+    // without has no descriptor: its writes fail, which the converter answers.)
+    for (std::FILE* f : {stdout, stderr})
+        if (::_fileno(f) >= 0)
+            ::_setmode(::_fileno(f), _O_BINARY);
     return true;
 }
 

@@ -570,11 +570,13 @@ std::vector<Row> rows()
                          [=](const TempDir& d) {
                              copy("LAB6.DAT", "B.DAT")(d);
                              copy("LAB6.DAT", "a.dat")(d);
+                             copy("BT86.raw", "é1.RAW")(d); // ? is one character, é two bytes
                          },
-                         "-n '*.DAT' 'Q*.DAT'", 1,
+                         "-n '*.DAT' '?1.RAW' 'Q*.DAT'", 1,
                          "B.DAT: would write B.RAW, B.2CL\nLAB6.DAT: would write LAB6.RAW, LAB6.2CL\n"
-                         "a.dat: would write a.RAW, a.2CL\nQ*.DAT: Nom de fichier incorrect\n"
-                         "4 files: 3 to convert, 1 failed; dry run, nothing written\n",
+                         "a.dat: would write a.RAW, a.2CL\né1.RAW: would write é1.TXT, é1.2CL\n"
+                         "Q*.DAT: Nom de fichier incorrect\n"
+                         "5 files: 4 to convert, 1 failed; dry run, nothing written\n",
                          {}, "", nullptr, ">\"$E\" 2>&1", ""});
     }
     return table;
