@@ -1,4 +1,27 @@
 # Installation (GNU directories) and the Debian package (cpack -G DEB).
+# On Windows: the converter's zip (cpack -G ZIP), rawdat-convert.exe with the README, the
+# license and the manual page as text.
+if(WIN32)
+  install(TARGETS rawdat-convert RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
+  find_program(GROFF_PROGRAM groff REQUIRED)
+  set(man_text ${CMAKE_BINARY_DIR}/man/rawdat-convert.txt)
+  add_custom_command(OUTPUT ${man_text}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+                     COMMAND ${GROFF_PROGRAM} -man -Tutf8 -P-cbou ${CMAKE_SOURCE_DIR}/man/rawdat-convert.1 > ${man_text}
+                     DEPENDS ${CMAKE_SOURCE_DIR}/man/rawdat-convert.1 VERBATIM)
+  add_custom_target(man_pages ALL DEPENDS ${man_text})
+  install(FILES ${man_text} DESTINATION .)
+  set(CPACK_PACKAGE_NAME rawdat-convert)
+  set(CPACK_PACKAGE_VENDOR "rawdat developers")
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME rawdat-convert-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
+  return()
+endif()
+
 include(GNUInstallDirs)
 set(RAWDAT_MAINTAINER "rawdat developers <maintainers@rawdat.org>"
     CACHE STRING "Maintainer of the Debian package (name <address>)")

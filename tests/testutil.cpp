@@ -1,12 +1,13 @@
 #include "testutil.h"
 
+#include "ulit_dat/platform.h"
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -17,7 +18,7 @@ TempDir::TempDir()
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     path_ = fs::temp_directory_path() /
-            ("rawdat-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" +
+            ("rawdat-test-" + std::to_string(rawdat::platform::processId()) + "-" + std::to_string(++counter) + "-" +
              std::to_string(rd()));
     fs::create_directories(path_);
 }

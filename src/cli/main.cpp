@@ -7,6 +7,7 @@
 // it: a DAT file gives NAME.RAW and NAME.2CL beside it, a RAW file NAME.TXT and NAME.2CL.
 #include "cli/calibrate_report.h"
 #include "cli/options.h"
+#include "cli/wildcards.h"
 #include "convert/batch.h"
 #include "convert/headless_ui.h"
 #include "convert/info_json.h"
@@ -14,23 +15,21 @@
 #include "ulit_dat/f1b.h"
 #include "ulit_dat/fsio.h"
 #include "ulit_dat/names.h"
+#include "ulit_dat/platform.h"
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 #include <mutex>
 #include <optional>
-#include <signal.h>
 #include <string>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -244,8 +243,7 @@ int runSubcommand(const std::string& file, bool quiet, Work work)
             line("kept existing " + e.target() + " (use --force to replace)");
     } catch (const fsio::Interrupted&) {
         const int sig = stopSignal();
-        line(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP") +
-             "; nothing written");
+        line(std::string("interrupted by ") + platform::signalName(sig) + "; nothing written");
         status = 1;
     } catch (const std::exception& e) {
         line(e.what());
@@ -266,9 +264,9 @@ void checkOutputs(const std::vector<std::string>& outputs, bool force)
 {
     std::error_code ec;
     for (const std::string& o : outputs)
-        if (force || !fs::is_regular_file(fs::symlink_status(o, ec)))
+        if (force || !fs::is_regular_file(fs::symlink_status(platform::fsPath(o), ec)))
             fsio::checkReplaceable(o);
-    if (!force && fs::exists(fs::symlink_status(outputs.back(), ec)))
+    if (!force && fs::exists(fs::symlink_status(platform::fsPath(outputs.back()), ec)))
         throw fsio::TargetExists(outputs.back());
 }
 
@@ -317,7 +315,7 @@ int exportSteps(const std::string& rawFile, const std::string& outFile, bool for
             throw Refusal({}, "its output " + outFile + " would replace an input; nothing written");
         // A measurement or a calibration is never replaced, not even with --force.
         std::error_code ec;
-        if (fs::is_regular_file(fs::symlink_status(outFile, ec))) {
+        if (fs::is_regular_file(fs::symlink_status(platform::fsPath(outFile), ec))) {
             const ContentKind kind = kindOf(outFile);
             if (kind == ContentKind::Cal || kind == ContentKind::Dat)
                 throw Refusal({}, "its output " + outFile + " would replace " +
@@ -456,7 +454,7 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
 {
     std::error_code ec;
     if (!o.outputDir.empty()) {
-        if (!fs::is_directory(o.outputDir, ec))
+        if (!fs::is_directory(platform::fsPath(o.outputDir), ec))
             return "-o/--output-dir " + escaped(o.outputDir) + ": no such folder";
         conv.outputDir = absolutePath(o.outputDir);
     }
@@ -481,14 +479,14 @@ std::string checkFileOptions(cli::Options& o, ConversionOptions& conv)
     return {};
 }
 
-// SIGINT, SIGTERM and SIGHUP: no further file is taken, no group commits any more, and the
-// batch ends with 128 + the signal's number once the conversions in flight have ended. The handler
-// only stores to two lock-free atomics. (A thread of its own waiting for the signals would make
+// SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and closing the console): no further
+// file is taken, no group commits any more, and the batch ends with 128 + the signal's number once
+// the conversions in flight have ended. The handler only stores to two lock-free atomics. (A thread of its own waiting for the signals would make
 // every allocation and every stdio call of a --jobs 1 batch take its lock.)
 std::atomic<int> gSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void onStopSignal(int sig)
+void onStopSignal(int sig)
 {
     gSignal = sig;
     fsio::stopCommits();
@@ -501,23 +499,8 @@ int stopSignal()
 
 void catchStopSignals()
 {
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigset_t caught;
-    sigemptyset(&caught);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal that whoever started the converter ignores (nohup, a background job) stays
-        // ignored.
-        struct sigaction was {};
-        if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
-            continue;
-        ::sigaction(sig, &sa, nullptr);
-        sigaddset(&caught, sig);
-    }
-    // Caught even when the starting process blocked them: one already pending arrives now.
-    ::pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
+    // A closed console ends the process once its handler returns: the temporaries go first.
+    platform::catchStopSignals(onStopSignal, fsio::removeTemporaries);
 }
 
 // The first write to standard output or standard error that failed (a closed pipe, a full disk):
@@ -562,17 +545,35 @@ int exitStatus(int status, StreamFault fault = {})
 
 namespace {
 
+// The arguments in UTF-8 as argv, `*` and `?` expanded where the shell leaves them (Windows).
+class CommandLine {
+public:
+    CommandLine(int argc, char** argv)
+    {
+        args_ = platform::arguments(argc, argv);
+        if (platform::expandsWildcards())
+            args_ = cli::expandWildcards(args_);
+        for (std::string& a : args_)
+            argv_.push_back(a.data());
+        argv_.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(args_.size()); }
+    char** argv() { return argv_.data(); }
+
+private:
+    std::vector<std::string> args_;
+    std::vector<char*> argv_;
+};
+
 int run(int argc, char** argv)
 {
     // A descriptor 0, 1 or 2 left closed would be taken by the first file opened, and the lines
     // printed would go into it.
     if (!fsio::openStandardStreams())
         return 2;
-    // A reader that goes away makes writes fail (EPIPE), seen and answered, instead of a kill in
-    // the middle of a batch.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Past a file-size limit a write fails with EFBIG ("Disque plein") instead of a kill.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A reader that goes away, or a file-size limit, makes writes fail (seen and answered)
+    // instead of a kill in the middle of a batch.
+    platform::ignoreWriteSignals();
     const cli::Parsed parsed = cli::parseOptions(argc, argv);
     switch (parsed.action) {
     case cli::Action::Help: std::fputs(kUsage, stdout); return exitStatus(0);
@@ -656,7 +657,7 @@ int run(int argc, char** argv)
         items[i].given = files[i];
     planBatch(items, force, conversion, opts.outputDir);
 
-    const bool progress = !quiet && ::isatty(2);
+    const bool progress = !quiet && platform::stderrIsTerminal();
     // A dry run's lines are its report, on standard output.
     std::FILE* const lineStream = opts.dryRun ? stdout : stderr;
     // -q keeps the failures and a dry run's report, not the notices.
@@ -737,10 +738,7 @@ int run(int argc, char** argv)
         summary += std::to_string(failed) + " failed";
         if (sig)
             summary += ", " + std::to_string(notRun) + " not converted (interrupted by " +
-                       (sig == SIGINT    ? "SIGINT"
-                        : sig == SIGTERM ? "SIGTERM"
-                                         : "SIGHUP") +
-                       ")";
+                       platform::signalName(sig) + ")";
         else if (fault.stream && notRun)
             summary += ", " + std::to_string(notRun) + " not converted (" + fault.name() + " could not be written)";
         if (opts.dryRun)
@@ -759,7 +757,8 @@ int run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     try {
-        return run(argc, argv);
+        CommandLine line(argc, argv);
+        return run(line.argc(), line.argv());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "rawdat-convert: %s\n", escaped(fileFirstMessage(e)).c_str());
     } catch (...) {

@@ -116,7 +116,13 @@ Parsed parseOptions(int argc, char** argv)
                 return usageError(e.what());
             }
             break;
-        case ':': return usageError("option " + optionName(optopt) + " needs a value");
+        case ':': {
+            // MinGW's getopt_long answers --help=x here too: a value given is not one missing.
+            const std::string_view given(argv[optind - 1]);
+            if (given.substr(0, 2) == "--" && given.find('=') != std::string_view::npos)
+                return usageError("option " + optionName(optopt) + " takes no value");
+            return usageError("option " + optionName(optopt) + " needs a value");
+        }
         default: // '?'
             // A long option that takes no value given one (--help=x) is named as it is known.
             if (optopt != 0 && std::string_view(argv[optind - 1]).substr(0, 2) == "--")

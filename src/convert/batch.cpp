@@ -2,6 +2,7 @@
 
 #include "convert/headless_ui.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/platform.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,8 +17,8 @@ namespace rawdat {
 std::string absolutePath(const std::string& given)
 {
     std::error_code ec;
-    const fs::path p = fs::absolute(given, ec);
-    return ec ? given : p.string();
+    const fs::path p = fs::absolute(platform::fsPath(given), ec);
+    return ec ? given : platform::utf8(p);
 }
 
 namespace {
@@ -59,7 +60,11 @@ std::string userMessage(const std::string& given, const std::string& path, std::
             std::string givenFolder = fs::path(given).parent_path().string();
             if (!givenFolder.empty())
                 givenFolder += '/';
-            replaceAll(message, fs::path(path).parent_path().string() + "/", givenFolder);
+            const std::string folder = fs::path(path).parent_path().string();
+            replaceAll(message, folder + "/", givenFolder);
+            // Windows spells the folder of an absolute path with its own separator.
+            if (fs::path::preferred_separator != '/')
+                replaceAll(message, folder + static_cast<char>(fs::path::preferred_separator), givenFolder);
         }
     }
     return message;

@@ -3,6 +3,7 @@
 
 #include "ulit_dat/errors.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/platform.h"
 #include "ulit_dat/numtext.h"
 
 #include <algorithm>
@@ -317,7 +318,7 @@ std::string TConversion::calibrationMissing(const std::string& dat) const
 {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const bool exists = fs::exists(calibrationPath_, ec);
+    const bool exists = fs::exists(platform::fsPath(calibrationPath_), ec);
     // A calibration given by the caller is named by its path; the one the header names by the
     // name the header asks for, or by its name on disk when it is there.
     const bool given = !options_.calibration.empty();

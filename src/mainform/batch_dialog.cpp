@@ -2,6 +2,7 @@
 
 #include "mainform/rawdat_window.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/platform.h"
 
 #include <QEventLoop>
 #include <QFileDialog>
@@ -64,7 +65,7 @@ bool BatchRun::replace(const BatchItem& it)
         return existing_ == ExistingOutputs::ReplaceAll;
     for (const PlannedOutput& o : it.outputs) {
         std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(o.path, ec)))
+        if (!std::filesystem::exists(std::filesystem::symlink_status(platform::fsPath(o.path), ec)))
             continue;
         bool yes = false;
         const QString output = fromLocal(o.path);

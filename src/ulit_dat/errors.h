@@ -31,6 +31,8 @@ inline constexpr const char* kIoError = "Erreur d'E/S";
 // Faults the runtime had no text for.
 inline constexpr const char* kSymlinkLoop = "too many levels of symbolic links";
 inline constexpr const char* kPathTooLong = "path too long";
+// A file another program holds open without sharing it (Windows).
+inline constexpr const char* kSharingViolation = "in use by another program";
 } // namespace iotext
 
 class InOutError : public RawdatError {

@@ -3,6 +3,7 @@
 
 #include "ulit_dat/errors.h"
 #include "ulit_dat/fsio.h"
+#include "ulit_dat/platform.h"
 #include "ulit_dat/litdat.h"
 #include "ulit_dat/numtext.h"
 
@@ -65,7 +66,7 @@ std::string calNameInCurrentFolder(const std::optional<std::string>& stored)
     const fs::path cwd = fs::current_path(ec);
     if (ec)
         return "None";
-    const std::string found = fsio::findFileIgnoringCase(cwd.string(), base);
+    const std::string found = fsio::findFileIgnoringCase(platform::utf8(cwd), base);
     return fsio::opensForReading(found) ? found + padding : "None";
 }
 

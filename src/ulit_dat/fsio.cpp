@@ -1,6 +1,7 @@
 #include "ulit_dat/fsio.h"
 
 #include "ulit_dat/errors.h"
+#include "ulit_dat/platform.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,24 +10,18 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <random>
 #include <set>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <utility>
-#if defined(__linux__)
-#include <linux/fs.h>
-#endif
 
 namespace fs = std::filesystem;
+namespace pf = rawdat::platform;
+using pf::Fd;
+using Kind = pf::Status::Kind;
 
 namespace rawdat::fsio {
 
@@ -64,11 +59,12 @@ const char* textForErrno(int e, const std::string& path)
     case EDQUOT:
 #endif
     case EFBIG: return iotext::kDiskFull;
-    case ENAMETOOLONG: return path.size() >= PATH_MAX ? iotext::kPathTooLong : iotext::kBadFileName;
+    case ENAMETOOLONG: return path.size() >= pf::kPathMax ? iotext::kPathTooLong : iotext::kBadFileName;
     case ELOOP: return iotext::kSymlinkLoop;
     case EINVAL: return iotext::kBadFileName;
     case EMFILE:
     case ENFILE: return iotext::kTooManyOpen;
+    case pf::kSharingViolation: return iotext::kSharingViolation;
     default: return iotext::kIoError;
     }
 }
@@ -76,19 +72,16 @@ const char* textForErrno(int e, const std::string& path)
 [[noreturn]] void fail(int e, const std::string& path) { throw InOutError(textForErrno(e, path), path); }
 
 // What a path that exists but is not a regular file is, for the messages.
-const char* nonRegularKind(mode_t mode)
+const char* nonRegularKind(Kind kind)
 {
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISLNK(mode))
-        return "a symbolic link";
-    if (S_ISFIFO(mode))
-        return "a FIFO";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device";
-    return "not a regular file";
+    switch (kind) {
+    case Kind::Folder: return "a folder";
+    case Kind::Link: return "a symbolic link";
+    case Kind::Fifo: return "a FIFO";
+    case Kind::Socket: return "a socket";
+    case Kind::Device: return "a device";
+    default: return "not a regular file";
+    }
 }
 
 struct FileCloser {
@@ -126,7 +119,7 @@ void removeTemporary(const std::string& p)
 {
     if (p.empty())
         return;
-    ::unlink(p.c_str());
+    pf::removeFile(p);
     forgetTemporary(p);
 }
 
@@ -139,7 +132,7 @@ std::string randomPart()
             static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         std::seed_seq seq{rd(),
                           rd(),
-                          static_cast<unsigned>(::getpid()),
+                          static_cast<unsigned>(pf::processId()),
                           static_cast<unsigned>(t),
                           static_cast<unsigned>(t >> 32),
                           static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id()))};
@@ -159,6 +152,7 @@ std::string temporaryName(const std::string& target)
 {
     const fs::path t(target);
     const fs::path folder = t.has_parent_path() ? t.parent_path() : fs::path(".");
+    // Lexical only: a path's bytes go through the narrow conversion and back unchanged.
     constexpr std::size_t kNameMax = 255;
     const std::string suffix = ".rawdat-" + randomPart() + ".tmp";
     std::string name = "." + t.filename().string();
@@ -170,22 +164,22 @@ std::string temporaryName(const std::string& target)
 // What a replaced file passes on to the file that replaces it.
 struct Previous {
     int mode = -1; // permission bits; -1: there is no such file
-    uid_t owner = 0;
-    gid_t group = 0;
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
 };
 
 // A fresh temporary beside `target`, created exclusively (another name is tried when one exists:
 // a temporary left by a killed run, or another converter's), registered, with the permission
 // bits, owner and group of `previous` (the default ones when there is none; the owner only as
 // far as the process may give it); its descriptor, open for writing.
-int createTemporary(const std::string& target, const Previous& previous, std::string& temp)
+Fd createTemporary(const std::string& target, const Previous& previous, std::string& temp)
 {
     if (injectedFault())
         fail(errno, target);
     for (int attempt = 0;; ++attempt) {
         temp = temporaryName(target);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        const Fd fd = pf::createExclusive(temp);
+        if (fd == pf::kNoFd) {
             const int e = errno;
             if (e == EEXIST && attempt < 100)
                 continue;
@@ -195,29 +189,29 @@ int createTemporary(const std::string& target, const Previous& previous, std::st
         }
         registerTemporary(temp);
         if (previous.mode >= 0) {
-            // A file replaced by root keeps its owner; chown before chmod, which it may clear.
-            if (previous.owner != ::geteuid() || previous.group != ::getegid())
-                (void)::fchown(fd, previous.owner, previous.group);
-            (void)::fchmod(fd, static_cast<mode_t>(previous.mode));
+            pf::Status s;
+            s.mode = previous.mode;
+            s.owner = previous.owner;
+            s.group = previous.group;
+            pf::passOn(fd, s);
         }
         return fd;
     }
 }
 
 // Flushes a written file to the disk, so that after a power loss the name it is renamed to holds
-// its old bytes or its new ones, never an empty or partial file. (File systems that cannot sync
-// say EINVAL.) 0, or the error.
-int syncToDisk(int fd)
+// its old bytes or its new ones, never an empty or partial file. 0, or the error.
+int syncToDisk(Fd fd)
 {
-    return ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
+    return pf::syncToDisk(fd);
 }
 
 // Writes `bytes` to the open temporary, on the disk, and closes it; on failure removes it and
 // raises the error naming `target`.
-void fillTemporary(int fd, std::string& temp, std::string_view bytes, const std::string& target)
+void fillTemporary(Fd fd, std::string& temp, std::string_view bytes, const std::string& target)
 {
     auto discard = [&](int e) {
-        ::close(fd);
+        pf::close(fd);
         removeTemporary(temp);
         temp.clear();
         fail(e, target);
@@ -226,9 +220,7 @@ void fillTemporary(int fd, std::string& temp, std::string_view bytes, const std:
         if (injectedFault())
             discard(errno);
         for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const long long n = pf::write(fd, bytes.data() + done, bytes.size() - done);
             if (n <= 0)
                 discard(n < 0 ? errno : EIO);
             done += static_cast<std::size_t>(n);
@@ -241,7 +233,7 @@ void fillTemporary(int fd, std::string& temp, std::string_view bytes, const std:
         discard(errno);
     }
     const bool closeFault = injectedFault();
-    if (::close(fd) != 0 || closeFault) {
+    if (pf::close(fd) != 0 || closeFault) {
         const int e = closeFault ? ENOSPC : (errno ? errno : EIO);
         removeTemporary(temp);
         temp.clear();
@@ -259,7 +251,7 @@ std::string keepAside(const std::string& target)
     int e = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         backup = temporaryName(target);
-        if (::link(target.c_str(), backup.c_str()) == 0) {
+        if (pf::hardLink(target, backup) == 0) {
             registerTemporary(backup);
             return backup;
         }
@@ -270,12 +262,11 @@ std::string keepAside(const std::string& target)
     if (e == ENOENT)
         return {}; // gone meanwhile: nothing to restore but its absence
     // No hard links here: a copy with the same permission bits.
-    struct stat st {};
-    if (::stat(target.c_str(), &st) != 0)
+    const auto st = pf::status(target);
+    if (!st)
         fail(errno, target);
-    const Bytes bytes = readFile(target, SizeLimit{static_cast<std::uint64_t>(st.st_size), "previous"});
-    const int fd = createTemporary(target, Previous{static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid},
-                                   backup);
+    const Bytes bytes = readFile(target, SizeLimit{st->size, "previous"});
+    const Fd fd = createTemporary(target, Previous{st->mode, st->owner, st->group}, backup);
     fillTemporary(fd, backup, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                   target);
     return backup;
@@ -289,28 +280,28 @@ namespace {
 
 // Opens `path` for reading when it is a regular file: stat first (a FIFO is never opened), then
 // open without blocking and check again what was opened. -1 with errno when it cannot be opened.
-int openRegular(const std::string& path, std::uint64_t& size, std::optional<FileId>* id = nullptr)
+Fd openRegular(const std::string& path, std::uint64_t& size, std::optional<FileId>* id = nullptr)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return -1;
-    if (!S_ISREG(st.st_mode))
+    auto st = pf::status(path);
+    if (!st)
+        return pf::kNoFd;
+    if (st->kind != Kind::Regular)
         throw Refusal(path, "not a regular file");
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    const Fd fd = pf::openForReading(path);
+    if (fd == pf::kNoFd)
+        return pf::kNoFd;
+    if (!(st = pf::status(fd)) || st->kind != Kind::Regular) {
+        pf::close(fd);
         throw Refusal(path, "not a regular file");
     }
-    size = static_cast<std::uint64_t>(st.st_size);
+    size = st->size;
     if (id)
-        *id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        *id = FileId{st->device, st->inode};
     return fd;
 }
 
 // Reads up to `max` bytes from `fd` (closed afterwards).
-Bytes readUpTo(int fd, std::uint64_t max, std::uint64_t sizeHint, const std::string& path)
+Bytes readUpTo(Fd fd, std::uint64_t max, std::uint64_t sizeHint, const std::string& path)
 {
     Bytes out;
     out.reserve(static_cast<std::size_t>(std::min(sizeHint, max)));
@@ -318,12 +309,10 @@ Bytes readUpTo(int fd, std::uint64_t max, std::uint64_t sizeHint, const std::str
     while (out.size() < max) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, max - out.size()));
-        const ssize_t n = ::read(fd, buf, want);
+        const long long n = pf::read(fd, buf, want);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
             const int e = errno;
-            ::close(fd);
+            pf::close(fd);
             fail(e, path);
         }
         if (n == 0)
@@ -332,7 +321,7 @@ Bytes readUpTo(int fd, std::uint64_t max, std::uint64_t sizeHint, const std::str
         if (out.size() == sizeHint && sizeHint < max)
             break; // the whole file, as its size said: no read more to find its end
     }
-    ::close(fd);
+    pf::close(fd);
     return out;
 }
 
@@ -366,11 +355,11 @@ std::optional<Bytes> tryReadFile(const std::string& path, SizeLimit limit)
         return tPreloaded->bytes_;
     }
     std::uint64_t size = 0;
-    const int fd = openRegular(path, size);
-    if (fd < 0)
+    const Fd fd = openRegular(path, size);
+    if (fd == pf::kNoFd)
         return std::nullopt;
     if (size > limit.bytes) {
-        ::close(fd);
+        pf::close(fd);
         throw Refusal(path, tooBig(size, limit));
     }
     Bytes b = readUpTo(fd, limit.bytes + 1, size, path);
@@ -392,8 +381,8 @@ std::optional<Bytes> tryReadHead(const std::string& path, std::size_t n, std::op
                                  std::uint64_t* fileSize, std::size_t wholeUpTo)
 {
     std::uint64_t size = 0;
-    const int fd = openRegular(path, size, id);
-    if (fd < 0)
+    const Fd fd = openRegular(path, size, id);
+    if (fd == pf::kNoFd)
         return std::nullopt;
     if (fileSize)
         *fileSize = size;
@@ -409,17 +398,17 @@ namespace {
 // a regular file or is marked read-only.
 Previous checkedPrevious(const std::string& target, bool replacing = true)
 {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) != 0)
+    const auto st = pf::status(target, false);
+    if (!st)
         return {};
-    if (!S_ISREG(st.st_mode))
-        throw Refusal(target, std::string("exists as ") + nonRegularKind(st.st_mode) +
+    if (st->kind != Kind::Regular)
+        throw Refusal(target, std::string("exists as ") + nonRegularKind(st->kind) +
                                   ", not a regular file; left as it is");
     if (!replacing)
         return {}; // never replaced: its commit decides
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    if ((st->mode & 0222) == 0)
         fail(EACCES, target);
-    return {static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid};
+    return {st->mode, st->owner, st->group};
 }
 
 } // namespace
@@ -431,116 +420,40 @@ bool checkReplaceable(const std::string& target)
 
 std::optional<FileId> fileId(const std::string& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    const auto st = pf::status(path);
+    if (!st)
         return std::nullopt;
-    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return FileId{st->device, st->inode};
 }
 
 bool sameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;
-    if (fs::absolute(a, ec).lexically_normal() == fs::absolute(b, ec).lexically_normal())
+    if (fs::absolute(pf::fsPath(a), ec).lexically_normal() == fs::absolute(pf::fsPath(b), ec).lexically_normal())
         return true;
     const auto ia = fileId(a);
     return ia && ia == fileId(b);
 }
 
-namespace {
-
-// Whether the folder open as `fd` ignores letter case: by its file system, by the case-folding
-// flag some file systems set per folder, or else by asking for an entry of its under the other
-// case of its letters.
-bool ignoresCase(int fd, const std::string& folder, const FileId& id)
-{
-    struct statfs sf {};
-    if (::fstatfs(fd, &sf) == 0) {
-        switch (static_cast<std::uint32_t>(sf.f_type)) {
-        case 0x4d44u:     // FAT
-        case 0x2011BAB0u: // exFAT
-        case 0xFF534D42u: // CIFS
-        case 0xFE534D42u: // SMB2
-        case 0x517Bu:     // SMB
-        case 0x786F4256u: // VirtualBox shared folder
-            return true;
-        default: break;
-        }
-    }
-#if defined(FS_IOC_GETFLAGS) && defined(FS_CASEFOLD_FL)
-    long flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL))
-        return true;
-#endif
-    // Else ask: the first entry with a letter, spelled with its letters' case swapped. A FUSE file
-    // system may give the two spellings different inode numbers, so the answer is "the other
-    // spelling is found, and it is no entry of its own".
-    auto swapped = [](std::string name) {
-        bool changed = false;
-        for (char& c : name) {
-            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-                c = static_cast<char>(c ^ 0x20);
-                changed = true;
-            }
-        }
-        return changed ? name : std::string();
-    };
-    auto answers = [&](const fs::path& dir, const std::string& name) {
-        const std::string other = swapped(name);
-        struct stat a {}, b {};
-        if (other.empty() || ::lstat((dir / name).c_str(), &a) != 0 || ::lstat((dir / other).c_str(), &b) != 0)
-            return std::optional<bool>(other.empty() ? std::nullopt : std::optional<bool>(false));
-        if (a.st_dev == b.st_dev && a.st_ino == b.st_ino)
-            return std::optional<bool>(true);
-        std::error_code ec;
-        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-            if (it->path().filename() == other)
-                return std::optional<bool>(false);
-        return std::optional<bool>(true);
-    };
-    std::error_code ec;
-    int looked = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && looked < 8; it.increment(ec), ++looked)
-        if (const auto a = answers(folder, it->path().filename().string()))
-            return *a;
-    // An empty folder: its own name in its parent, when both lie on one file system.
-    const fs::path self = fs::absolute(folder, ec).lexically_normal();
-    struct stat parent {};
-    if (!ec && self.has_parent_path() && self != self.root_path() &&
-        ::stat(self.parent_path().c_str(), &parent) == 0 && static_cast<std::uint64_t>(parent.st_dev) == id.device)
-        if (const auto a = answers(self.parent_path(), self.filename().string()))
-            return *a;
-    return false;
-}
-
-} // namespace
-
 std::optional<FolderInfo> folderInfo(const std::string& folder)
 {
-    const std::string f = folder.empty() ? std::string(".") : folder;
-    const int fd = ::open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    const auto st = pf::folderStatus(folder.empty() ? std::string(".") : folder);
+    if (!st)
         return std::nullopt;
-    struct stat st {};
-    std::optional<FolderInfo> info;
-    if (::fstat(fd, &st) == 0) {
-        info = FolderInfo{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}, false};
-        info->ignoresCase = ignoresCase(fd, f, info->id);
-    }
-    ::close(fd);
-    return info;
+    return FolderInfo{{st->device, st->inode}, st->ignoresCase};
 }
 
 std::optional<std::string> nonRegularKindOf(const std::string& path)
 {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+    const auto st = pf::status(path, false);
+    if (!st || st->kind == Kind::Regular)
         return std::nullopt;
-    return std::string(nonRegularKind(st.st_mode));
+    return std::string(nonRegularKind(st->kind));
 }
 
 bool canWriteIn(const std::string& folder)
 {
-    if (::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+    if (pf::accessForWriting(folder.empty() ? std::string(".") : folder) == 0)
         return true;
     // A folder that is missing or cannot be looked up: the write says why.
     return errno != EACCES && errno != EPERM && errno != EROFS;
@@ -548,8 +461,7 @@ bool canWriteIn(const std::string& folder)
 
 const char* whyNotReadable(const std::string& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (!pf::status(path))
         return textForErrno(errno, path);
     return iotext::kAccessDenied;
 }
@@ -561,18 +473,7 @@ const char* errorText(int e)
 
 bool openStandardStreams()
 {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        // The lowest free descriptor is this one.
-        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (opened != fd) {
-            if (opened >= 0)
-                ::close(opened);
-            return false;
-        }
-    }
-    return true;
+    return pf::prepareStandardStreams();
 }
 
 // Checks `target` and creates its temporary: a replaced file's permission bits go to the
@@ -633,11 +534,11 @@ void OutputGroup::rollBack(std::size_t count)
             continue;
         if (!m.backup.empty()) {
             // Should even this fail, the old bytes stay under the backup's name rather than go.
-            ::rename(m.backup.c_str(), m.target.c_str());
+            pf::replace(m.backup, m.target);
             forgetTemporary(m.backup);
             m.backup.clear();
         } else {
-            ::unlink(m.target.c_str());
+            pf::removeFile(m.target);
         }
         m.replaced = false;
         m.temp.clear(); // renamed into place, then undone: nothing left under that name
@@ -661,37 +562,33 @@ public:
         }
         std::set<FileId> locked;
         for (const std::string& folder : folders) {
-            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0)
+            const Fd fd = pf::openFolder(folder);
+            if (fd == pf::kNoFd)
                 continue;
-            struct stat st {};
+            const auto st = pf::status(fd);
             // Two spellings of one folder: a second lock of it would wait for the first forever.
-            if (::fstat(fd, &st) != 0 ||
-                !locked.insert(FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)})
-                     .second) {
-                ::close(fd);
+            if (!st || !locked.insert(FileId{st->device, st->inode}).second) {
+                pf::close(fd);
                 continue;
             }
-            int r;
-            while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            if (r != 0) {
-                ::close(fd);
+            Fd lock = pf::kNoFd;
+            if (!pf::lockFolder(fd, lock)) {
+                pf::close(fd);
                 continue;
             }
-            fds_.push_back(fd);
+            fds_.emplace_back(fd, lock);
         }
     }
     ~FolderLocks()
     {
-        for (int fd : fds_)
-            ::close(fd); // releases the lock
+        for (const auto& [fd, lock] : fds_)
+            pf::unlockFolder(fd, lock);
     }
     FolderLocks(const FolderLocks&) = delete;
     FolderLocks& operator=(const FolderLocks&) = delete;
 
 private:
-    std::vector<int> fds_;
+    std::vector<std::pair<Fd, Fd>> fds_;
 };
 
 // Puts `temp` in place as `target` only if no file has that name, atomically: false when one
@@ -699,24 +596,23 @@ private:
 // has no hard links either, the check and the rename are only as safe as the folder lock.
 bool placeNew(const std::string& temp, const std::string& target)
 {
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    if (pf::renameNoReplace(temp, target) == 0)
         return true;
     if (errno == EEXIST)
         return false;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         fail(errno, target);
-    if (::link(temp.c_str(), target.c_str()) == 0) {
-        ::unlink(temp.c_str());
+    if (pf::hardLink(temp, target) == 0) {
+        pf::removeFile(temp);
         return true;
     }
     if (errno == EEXIST)
         return false;
     if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
         fail(errno, target);
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0)
+    if (pf::status(target, false))
         return false;
-    if (::rename(temp.c_str(), target.c_str()) != 0)
+    if (pf::replace(temp, target) != 0)
         fail(errno, target);
     return true;
 }
@@ -773,12 +669,11 @@ void OutputGroup::commit()
                 }
             } else {
                 // Every target but the last may have to be restored when a later rename fails.
-                struct stat st {};
-                if (!last && ::lstat(m.target.c_str(), &st) == 0)
+                if (!last && pf::status(m.target, false))
                     m.backup = keepAside(m.target);
                 if (injectedFault())
                     fail(errno, m.target);
-                if (::rename(m.temp.c_str(), m.target.c_str()) != 0)
+                if (pf::replace(m.temp, m.target) != 0)
                     fail(errno ? errno : EIO, m.target);
             }
         } catch (...) {
@@ -799,10 +694,10 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
 
 void PendingFile::commit()
 {
-    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-    const int e = fd < 0 ? errno : syncToDisk(fd);
-    if (fd >= 0)
-        ::close(fd);
+    const Fd fd = pf::openForReading(temp_);
+    const int e = fd == pf::kNoFd ? errno : syncToDisk(fd);
+    if (fd != pf::kNoFd)
+        pf::close(fd);
     if (e)
         fail(e, target_);
     group_.commit();
@@ -834,19 +729,18 @@ void removeTemporaries()
 {
     std::lock_guard lock(gTempMutex);
     for (const std::string& p : temporaries())
-        ::unlink(p.c_str());
+        pf::removeFile(p);
     temporaries().clear();
 }
 
 void writeInPlace(const std::string& path, std::size_t offset, const Bytes& bytes)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    const auto st = pf::status(path);
+    if (st && st->kind == Kind::Regular && (st->mode & 0222) == 0)
         fail(EACCES, path);
     if (injectedFault())
         fail(errno, path);
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    std::FILE* f = pf::openStream(path, "r+b");
     if (!f)
         fail(errno, path);
     std::unique_ptr<std::FILE, FileCloser> guard(f);
@@ -864,12 +758,12 @@ namespace {
 // Whether `path` is a regular file that std::fopen opens with `mode`.
 bool opensWith(const std::string& path, const char* mode, bool writable)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    const auto st = pf::status(path);
+    if (!st || st->kind != Kind::Regular)
         return false;
-    if (writable && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    if (writable && (st->mode & 0222) == 0)
         return false; // marked read-only
-    std::FILE* f = std::fopen(path.c_str(), mode);
+    std::FILE* f = pf::openStream(path, mode);
     if (!f)
         return false;
     std::fclose(f);
@@ -889,11 +783,10 @@ bool opensForReading(const std::string& path)
 
 std::string findFileIgnoringCase(const std::string& folder, const std::string& name)
 {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
-    const fs::path exact = dir / name;
+    const fs::path dir = folder.empty() ? fs::path(".") : pf::fsPath(folder);
+    const fs::path exact = dir / pf::fsPath(name);
     std::error_code ec;
-    if (fs::exists(exact, ec))
-        return exact.string();
+    const bool exists = fs::exists(exact, ec);
     auto lower = [](std::string s) {
         std::transform(s.begin(), s.end(), s.begin(),
                        [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : char(c); });
@@ -902,11 +795,14 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
     const std::string want = lower(name);
     std::string best;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string n = it->path().filename().string();
+        const std::string n = pf::utf8(it->path().filename());
+        if (exists && n == name)
+            return pf::utf8(exact);
         if (lower(n) == want && (best.empty() || n < best))
             best = n;
     }
-    return best.empty() ? exact.string() : (dir / best).string();
+    // Found under the exact name in a folder that ignores case: the name as the folder spells it.
+    return best.empty() ? pf::utf8(exact) : pf::utf8(dir / pf::fsPath(best));
 }
 
 namespace testing {

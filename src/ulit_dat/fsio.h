@@ -111,7 +111,7 @@ private:
         std::string target;
         std::string temp;
         std::string backup; // the previous target, kept aside while the group commits
-        int fd = -1; // the temporary, while it is written
+        std::intptr_t fd = -1; // the temporary, while it is written
         bool replaced = false; // placed by this group (to be undone on a later failure)
         // A dry run without replacing: the target exists, and holds exactly the bytes given.
         bool exists = false;
@@ -244,8 +244,9 @@ bool opensForWriting(const std::string& path);
 // True when `path` names an existing regular file that opens for reading.
 bool opensForReading(const std::string& path);
 
-// `name` in `folder`: the exact name if it exists, else the first entry (in name order) whose
-// name differs only in ASCII letter case, else the exact name (which then does not exist).
+// `name` in `folder`: the exact name if an entry is spelled so, else the first entry (in name
+// order) whose name differs only in ASCII letter case (in a folder that ignores case, the name as
+// the folder spells it), else the exact name (which then does not exist).
 std::string findFileIgnoringCase(const std::string& folder, const std::string& name);
 
 // Test hook for write-fault injection: the k-th file operation (create, write, flush, close,

@@ -30,7 +30,7 @@ struct CliRun {
 CliRun convert(const std::string& args, const fs::path& folder)
 {
     const std::string errFile = (folder / ".stderr").string();
-    const std::string cmd = "cd '" + folder.string() + "' && '" RAWDAT_CONVERT "' " + args + " 2>'" + errFile + "'";
+    const std::string cmd = "cd '" + folder.string() + "' && " + converterCommand() + " " + args + " 2>'" + errFile + "'";
     CliRun r;
     FILE* p = popen(cmd.c_str(), "r");
     char buf[4096];
@@ -62,7 +62,7 @@ TEST(Cli, ConvertsTheSampleAndItsRawFile)
     // The RAW2 name field holds the first 32 characters of the absolute path.
     const auto raw = readBytes(dir.file("LAB6.RAW"));
     std::string name(raw.begin() + 8, raw.begin() + 40);
-    std::string expected = dir.file("LAB6.RAW").substr(0, 32);
+    std::string expected = asConverterSpellsIt(dir.file("LAB6.RAW")).substr(0, 32);
     expected.resize(32, ' ');
     EXPECT_EQ(name, expected);
 
@@ -291,7 +291,7 @@ TEST(Cli, InfoJsonOfEveryTestFile)
     EXPECT_EQ(lines[1].dump(), R"({"error":"file not opened","path":"absent.DAT"})");
     const nlohmann::json& dat = lines[0];
     EXPECT_EQ(dat["date"]["iso"], "2026-12-08T10:15:00");
-    EXPECT_EQ(dat["calibration"]["file"], dir.file("CPS120.CAL"));
+    EXPECT_EQ(dat["calibration"]["file"], asConverterSpellsIt(dir.file("CPS120.CAL")));
     EXPECT_EQ(dat["calibration"]["knots"].size(), 16u);
     EXPECT_EQ(dat["calibration"]["two_theta"]["last_channel"], 4096);
 
@@ -398,7 +398,7 @@ TEST(Cli, OutputFolderCalibrationAndDryRun)
     // A dry run has the real run's lines and status and writes nothing.
     r = convert("in/LAB6.DAT --dry-run --cal renamed.cal -o out -- in/-b.RAW", dir.path());
     EXPECT_EQ(r.status, 1);
-    const std::string out = dir.path().string() + "/out/";
+    const std::string out = asConverterSpellsIt(dir.path().string() + "/out/");
     EXPECT_EQ(r.out, "in/LAB6.DAT: would write " + out + "LAB6.RAW, " + out + "LAB6.2CL\n"
                      "in/-b.RAW: Lecture au-delà de la fin de fichier (byte 21)\n");
     EXPECT_EQ(r.err, "2 files: 1 to convert, 1 failed; dry run, nothing written\n");
@@ -458,7 +458,7 @@ TEST(Cli, F1bExportStepsAndInfoOfTheOtherFormats)
     const std::size_t lines = static_cast<std::size_t>(std::count(steps.begin(), steps.end(), '\r'));
     const auto rawBytes = readBytes(dir.file("LAB6.RAW"));
     EXPECT_EQ(lines, 2 + (rawBytes.size() - 256 - 58) / 4);
-    EXPECT_EQ(steps.substr(0, 30), std::string("RAW2") + dir.file("LAB6.RAW").substr(0, 26));
+    EXPECT_EQ(steps.substr(0, 30), std::string("RAW2") + asConverterSpellsIt(dir.file("LAB6.RAW")).substr(0, 26));
     r = convert("export-steps nothing.RAW out.txt", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(dir.file("out.txt")));
@@ -495,7 +495,7 @@ TEST(Cli, CalibrateFromTheSampleStandard)
     fs::create_directory(dir.path() / "out");
     r = convert("calibrate --json --standard LaB6 -o out LAB6.DAT", dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "LAB6.DAT: wrote out/LAB6.CAL (12 knots)\n");
+    EXPECT_EQ(r.err, std::string("LAB6.DAT: wrote ") + (convertsOnWindows() ? "out\\" : "out/") + "LAB6.CAL (12 knots)\n");
     EXPECT_EQ(readBytes(dir.file("out/LAB6.CAL")), before);
     EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
               "{\"anode\":\"Cu\",\"doublets\":false,\"file\":\"LAB6.DAT\",\"standard\":\"LaB6\",\"type\":\"standard\","

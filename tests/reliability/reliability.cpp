@@ -4,6 +4,8 @@
 #include "ulit_dat/errors.h"
 #include "ulit_dat/f1b_images.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -119,6 +121,32 @@ CommandRun runDatCommand(const std::string& path, bool overwrite)
 CommandRun runRawCommand(const std::string& path, bool overwrite)
 {
     return runCommand(path, overwrite, &TConversion::runRaw);
+}
+
+std::string converterCommand()
+{
+    if (const char* c = std::getenv("RAWDAT_CONVERT_COMMAND"); c && *c)
+        return c;
+#ifdef RAWDAT_CONVERT
+    return "'" RAWDAT_CONVERT "'";
+#else
+    return "rawdat-convert";
+#endif
+}
+
+bool convertsOnWindows()
+{
+    const char* c = std::getenv("RAWDAT_CONVERT_COMMAND");
+    return c && std::string(c).find(".exe") != std::string::npos;
+}
+
+std::string asConverterSpellsIt(const std::string& path)
+{
+    if (!convertsOnWindows())
+        return path;
+    std::string w = "Z:" + path;
+    std::replace(w.begin(), w.end(), '/', '\\');
+    return w;
 }
 
 } // namespace rawdat::test

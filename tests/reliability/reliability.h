@@ -28,6 +28,15 @@ template <class Write> std::vector<std::uint8_t> bytesWritten(const std::string&
     return readBytes(path);
 }
 
+// The shell command that runs rawdat-convert: RAWDAT_CONVERT_COMMAND when it is set (the Windows
+// converter under wine), else the converter of this build, quoted.
+std::string converterCommand();
+// Whether the converter run is the Windows one.
+bool convertsOnWindows();
+// An absolute path of this machine as the converter spells it: under wine, the drive Z: holds
+// the root, and the separator is a backslash.
+std::string asConverterSpellsIt(const std::string& path);
+
 // A DAT file, S.DAT, with its line calibration C.CAL in `dir`; returns the DAT file's path.
 std::string writeDatWithCalibration(const TempDir& dir, int channels);
 // A RAW2 file written by Ecr_RAW of `steps` steps; returns its path.
