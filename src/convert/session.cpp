@@ -507,7 +507,7 @@ void TConversion::convertDat(const std::vector<PlannedOutput>& outputs)
     range.StepTime = static_cast<float>(static_cast<long double>(s_.Params.AcqTime) / size);
     s_.Header.Size = points;
     group.add(outputs[1].path, twoColumn);
-    XyPattern pattern = xyPattern(file, s_.Header, s_.Header.Comment1.view(), range, convIntensity, points);
+    XyPattern pattern = xyPattern(file, s_.Header, DateOrder::DayMonthYear, s_.Header.Comment1.view(), range, convIntensity, points);
     // The exports of a DAT file hold the 2CL's integers: half away from zero, as its text.
     for (float& v : pattern.Intensity)
         v = static_cast<float>(std::round(static_cast<double>(v)));
@@ -565,7 +565,7 @@ XyPattern rawRangePattern(const TRawDatState& s, std::size_t k, TSingleArray& x,
     auto data = std::make_unique<TData>();
     RangeRecords(s.Raw, k, header, params, range, *data);
     rangePattern(range, *data, header.Size, x, y);
-    XyPattern pattern = xyPattern(s.RawFileName, header, header.Comment2.view(), range, y, header.Size);
+    XyPattern pattern = xyPattern(s.RawFileName, header, DateOrder::MonthDayYear, header.Comment2.view(), range, y, header.Size);
     storedIntensities(pattern, s.Raw, k);
     return pattern;
 }
@@ -644,7 +644,7 @@ XyPattern TConversion::addRangeOutputs(fsio::OutputGroup& group, std::span<const
                                        const TSingleArray& y, bool text, std::string* textBytes)
 {
     const int size = header.Size;
-    XyPattern pattern = xyPattern(s_.RawFileName, header, header.Comment2.view(), range, y, size);
+    XyPattern pattern = xyPattern(s_.RawFileName, header, DateOrder::MonthDayYear, header.Comment2.view(), range, y, size);
     storedIntensities(pattern, s_.Raw, r);
     for (const PlannedOutput& o : outputs) {
         if (o.range != r)

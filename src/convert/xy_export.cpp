@@ -91,7 +91,7 @@ std::string headerText(std::string_view windows1252)
     return windows1252ToUtf8(std::string_view(s).substr(first, s.find_last_not_of(' ') + 1 - first));
 }
 
-XyPattern xyPattern(std::string_view source, const TScanHeader& header, std::string_view sample,
+XyPattern xyPattern(std::string_view source, const TScanHeader& header, DateOrder order, std::string_view sample,
                     const TRangeInfo& range, const TSingleArray& Y, int n)
 {
     XyPattern p;
@@ -99,6 +99,7 @@ XyPattern xyPattern(std::string_view source, const TScanHeader& header, std::str
     p.Source = source.substr(slash == std::string_view::npos ? 0 : slash + 1);
     p.Wavelength = header.Wavelength;
     p.Date = headerText(header.Date.view());
+    p.DateIso = isoDate(p.Date, order);
     p.Sample = headerText(sample);
     p.Start = range.Start;
     p.Step = range.Step;
@@ -127,7 +128,10 @@ std::string xyFileText(const XyPattern& p, XyFormat format)
         appendComment(out, "source", p.Source);
         if (std::isfinite(p.Wavelength) && p.Wavelength > 0)
             appendComment(out, "wavelength (Angstrom)", fixedText(p.Wavelength, 6));
-        if (!p.Date.empty())
+        // ISO 8601 for programs, and the text as the file stores it for people.
+        if (!p.DateIso.empty())
+            appendComment(out, "date", p.DateIso + " (stored as " + p.Date + ")");
+        else if (!p.Date.empty())
             appendComment(out, "date", p.Date);
         if (!p.Sample.empty())
             appendComment(out, "sample", p.Sample);

@@ -23,6 +23,7 @@
 // the printed decimals, and to the 2CL's 3 decimals.
 #pragma once
 
+#include "ulit_dat/dates.h"
 #include "ulit_dat/records.h"
 
 #include <string>
@@ -51,6 +52,7 @@ struct XyPattern {
     std::string Source;           // the input's file name without its folder
     double Wavelength = 0.0;      // angstroms; no line unless positive and finite
     std::string Date;             // UTF-8, see headerText; no line when empty
+    std::string DateIso;          // Date in ISO 8601 when it can be read, written before it
     std::string Sample;           // as Date
     float Start = 0.0f;           // 2-theta of point 1, as RangeInfo stores it
     float Step = 0.0f;            // as RangeInfo stores it
@@ -83,8 +85,9 @@ std::string headerText(std::string_view windows1252);
 
 // The pattern of a conversion: `source` is the input's path (either separator); the wavelength
 // and date come from `header`; `sample` is the header text that names the sample; `range` gives
-// Start and Step; Y[1..n] are the intensities handed to Ecr_2CL.
-XyPattern xyPattern(std::string_view source, const TScanHeader& header, std::string_view sample,
+// Start and Step; Y[1..n] are the intensities handed to Ecr_2CL; `order` is that of the
+// source's numeric dates (day first in DAT files, month first in RAW files).
+XyPattern xyPattern(std::string_view source, const TScanHeader& header, DateOrder order, std::string_view sample,
                     const TRangeInfo& range, const TSingleArray& Y, int n);
 
 } // namespace rawdat

@@ -84,7 +84,7 @@ TEST(XyExport, ExactBytes)
     (*y)[1] = 7.4999995f; // the closest Single below 7.5: every digit kept, not the 2CL's 7
     (*y)[2] = 16777216.0f;
     XyPattern fromRecords =
-        xyPattern("C:\\lab\\run 2/Ni\xC3\xA9.RAW", h, "Ni\xE9\tfoil \x80 \r\n", {0.1f, 0, 0.0003f, 1}, *y, 2);
+        xyPattern("C:\\lab\\run 2/Ni\xC3\xA9.RAW", h, DateOrder::MonthDayYear, "Ni\xE9\tfoil \x80 \r\n", {0.1f, 0, 0.0003f, 1}, *y, 2);
     fromRecords.Program = "rawdat 9.9.9";
 
     // A wavelength that is no anode's K-alpha-1 (synchrotron): one line, Lam, and no ratio.
@@ -111,7 +111,7 @@ TEST(XyExport, ExactBytes)
          "two_theta_deg,intensity_counts,sigma_counts\n"
          "11.200000,100,10.0000\n11.220000,12.5,3.5355\n11.240000,0,1.0000\n11.260000,-3,1.0000\n"},
         {"from records", fromRecords, XyFormat::Xye,
-         "# rawdat 9.9.9\n# source: Ni\xC3\xA9.RAW\n# date: 12-Mar-98 14:25:36\n"
+         "# rawdat 9.9.9\n# source: Ni\xC3\xA9.RAW\n# date: 1998-03-12T14:25:36 (stored as 12-Mar-98 14:25:36)\n"
          "# sample: Ni\xC3\xA9 foil \xE2\x82\xAC\n# step (deg): 0.0003\n# points: 2\n"
          "0.100000 7.4999995 2.7386\n0.100300 16777216 4096.0000\n"},
         {"instprm of one wavelength", synchrotron, XyFormat::Instprm,
