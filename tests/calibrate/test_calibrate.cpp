@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 
 using namespace rawdat;
 using namespace rawdat::test;
@@ -20,6 +21,12 @@ struct Case {
     SyntheticSpec spec;
     bool doublets; // the profiles the calibration should choose
 };
+
+// The case by its name in test listings, not as the bytes of the struct.
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 SyntheticSpec spec(const char* standard, double wavelength, bool ka2, double bend, std::uint32_t seed,
                    double height = 20000.0, double background = 300.0)
