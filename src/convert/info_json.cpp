@@ -1,4 +1,5 @@
 #include "convert/info_json.h"
+#include "convert/xy_export.h"
 
 #include "convert/batch.h"
 #include "convert/headless_ui.h"
@@ -39,24 +40,10 @@ json real(double v)
     return static_cast<double>(f) == v ? single(f) : json(v);
 }
 
-// A header text: control bytes become blanks, the blanks at either end go, UTF-8.
-std::string text(std::string_view windows1252)
-{
-    std::string s(windows1252);
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 32 || c == 0x7F)
-            c = ' ';
-    const std::size_t first = s.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    s = s.substr(first, s.find_last_not_of(' ') - first + 1);
-    return windows1252ToUtf8(s);
-}
-
 json dateOf(const TScanHeader& h, DateOrder order)
 {
     const std::string iso = isoDate(h.Date.view(), order);
-    return {{"stored", text(h.Date.view())}, {"iso", iso.empty() ? json(nullptr) : json(iso)}};
+    return {{"stored", headerText(h.Date.view())}, {"iso", iso.empty() ? json(nullptr) : json(iso)}};
 }
 
 void addWavelength(json& j, double wavelength)
@@ -113,8 +100,8 @@ void describeDat(json& j, const std::string& path)
         throw Refusal({}, "file not opened");
     const TScanHeader& h = state.Header;
     j["date"] = dateOf(h, DateOrder::DayMonthYear);
-    j["sample"] = text(h.Comment1.view());
-    j["comments"] = {text(h.Comment2.view()), text(h.Comment3.view())};
+    j["sample"] = headerText(h.Comment1.view());
+    j["comments"] = {headerText(h.Comment2.view()), headerText(h.Comment3.view())};
     addWavelength(j, h.Wavelength);
     j["channels"] = h.Size;
 
@@ -159,8 +146,8 @@ void describeRaw(json& j, const std::string& path, std::string_view variant)
     auto data = std::make_unique<TData>();
     Lect_RAW(raw, path, h, p, *data);
     j["date"] = dateOf(h, variant == "RAW2" ? DateOrder::DayMonthYear : DateOrder::MonthDayYear);
-    j["sample"] = text(h.Comment2.view());
-    j["comments"] = {text(h.Comment3.view())};
+    j["sample"] = headerText(h.Comment2.view());
+    j["comments"] = {headerText(h.Comment3.view())};
     addWavelength(j, h.Wavelength);
     json ranges = json::array();
     for (const TRawRange& r : raw.Ranges)
