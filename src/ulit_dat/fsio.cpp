@@ -787,6 +787,22 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
     const fs::path exact = dir / pf::fsPath(name);
     std::error_code ec;
     const bool exists = fs::exists(exact, ec);
+    // Where letter case counts, a name that exists is spelled as the folder holds it; the folder
+    // is listed only where case is ignored (or the name is not there), not once per file of a
+    // batch in a folder of thousands.
+    if (exists) {
+        // Whether the folder ignores case, asked once for the folder of a batch.
+        thread_local std::string lastFolder;
+        thread_local bool lastIgnores = true;
+        const std::string asked = folder.empty() ? std::string(".") : folder;
+        if (asked != lastFolder) {
+            const auto info = folderInfo(asked);
+            lastIgnores = !info || info->ignoresCase;
+            lastFolder = info ? asked : std::string();
+        }
+        if (!lastIgnores)
+            return pf::utf8(exact);
+    }
     auto lower = [](std::string s) {
         std::transform(s.begin(), s.end(), s.begin(),
                        [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : char(c); });
