@@ -99,15 +99,15 @@ constexpr CalibrateCase kCalibrateCases[] = {
 void BM_Calibrate(benchmark::State& state)
 {
     const CalibrateCase& c = kCalibrateCases[state.range(0)];
-    rawdat::test::SyntheticSpec spec;
-    spec.standard = c.standard;
-    spec.wavelength = c.wavelength;
-    spec.ka2 = c.ka2;
-    spec.bend = c.bend;
-    spec.seed = c.seed;
-    spec.height = c.height;
-    spec.background = c.background;
-    const auto pattern = rawdat::test::makeStandard(spec);
+    rawdat::test::StandardRecipe recipe;
+    recipe.standard = c.standard;
+    recipe.wavelength = c.wavelength;
+    recipe.ka2 = c.ka2;
+    recipe.bend = c.bend;
+    recipe.seed = c.seed;
+    recipe.height = c.height;
+    recipe.background = c.background;
+    const auto pattern = rawdat::test::makeStandard(recipe);
     const auto lines = calib::standardReflections(c.standard, c.wavelength / 2.0);
     for (auto _ : state) {
         auto r = calib::calibrate(pattern.counts, lines, c.wavelength);

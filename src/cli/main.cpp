@@ -113,8 +113,9 @@ constexpr const char* kUsage =
     "              wavelength unless --wavelength is given: NAME.CAL beside it (or in DIR),\n"
     "              and on standard output one line per matched reflection, the peaks found\n"
     "              and matched, the residuals and the 2-theta range the calibration converts\n"
-    "              (--json: JSON Lines). A file with fewer than 5 reflections matched or\n"
-    "              residuals above 0.05 degree is refused (status 1, no CAL written).\n"
+    "              (--json: JSON Lines). A file with fewer than 5 reflections matched, with\n"
+    "              residuals above 0.05 degree, or whose peaks are not the standard's at this\n"
+    "              wavelength is refused (status 1, no CAL written).\n"
     "  No subcommand replaces an input, and export-steps never a DAT or CAL file. Without -f\n"
     "  (--force) neither replaces an existing file: \"FILE: kept existing NAME (use --force\n"
     "  to replace)\", exit status 0, nothing written.\n"
@@ -407,14 +408,15 @@ int calibrateCommand(const std::vector<std::string>& args)
             std::string target = replaceExtension(file, "CAL");
             if (!outputDir.empty())
                 target = (fs::path(outputDir) / fs::path(target).filename()).string();
-            for (const std::string& input : files)
+            std::vector<std::string> inputs = files;
+            inputs.push_back(linesFile);
+            for (const std::string& input : inputs)
                 if (!input.empty() && fsio::sameFile(target, absolutePath(input)))
                     throw Refusal({}, "its output " + target + " would replace an input; nothing written");
-            if (!linesFile.empty() && fsio::sameFile(target, absolutePath(linesFile)))
-                throw Refusal({}, "its output " + target + " would replace an input; nothing written");
-            if (std::find(planned.begin(), planned.end(), absolutePath(target)) != planned.end())
+            const std::string where = absolutePath(target);
+            if (std::find(planned.begin(), planned.end(), where) != planned.end())
                 throw Refusal({}, "its output " + target + " is written for an earlier file; nothing written");
-            planned.push_back(absolutePath(target));
+            planned.push_back(where);
             if (kindOf(path) != ContentKind::Dat)
                 throw Refusal({}, "not a DAT file");
             checkOutputs({target}, force);

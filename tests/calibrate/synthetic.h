@@ -10,7 +10,7 @@
 
 namespace rawdat::test {
 
-struct SyntheticSpec {
+struct StandardRecipe {
     std::string standard = "lab6";
     double wavelength = 1.54056;  // K-alpha-1
     bool ka2 = false;             // add the anode's K-alpha-2 line at half height
@@ -22,12 +22,12 @@ struct SyntheticSpec {
 };
 
 struct Synthetic {
-    SyntheticSpec spec;
+    StandardRecipe recipe;
     calib::Counts counts;
     // The hidden calibration: 2-theta of a channel.
     double trueAngle(double channel) const;
 };
 
-Synthetic makeStandard(const SyntheticSpec& spec);
+Synthetic makeStandard(const StandardRecipe& recipe);
 
 } // namespace rawdat::test

@@ -18,7 +18,7 @@ namespace {
 
 struct Case {
     const char* name;
-    SyntheticSpec spec;
+    StandardRecipe recipe;
     bool doublets; // the profiles the calibration should choose
 };
 
@@ -28,10 +28,10 @@ void PrintTo(const Case& c, std::ostream* os)
     *os << c.name;
 }
 
-SyntheticSpec spec(const char* standard, double wavelength, bool ka2, double bend, std::uint32_t seed,
+StandardRecipe recipe(const char* standard, double wavelength, bool ka2, double bend, std::uint32_t seed,
                    double height = 20000.0, double background = 300.0)
 {
-    SyntheticSpec s;
+    StandardRecipe s;
     s.standard = standard;
     s.wavelength = wavelength;
     s.ka2 = ka2;
@@ -45,16 +45,16 @@ SyntheticSpec spec(const char* standard, double wavelength, bool ka2, double ben
 constexpr double kCu = 1.54056, kCo = 1.78897, kMo = 0.70930;
 
 const Case kCases[] = {
-    {"LaB6_Cu", spec("lab6", kCu, false, 0.3, 1), false},
-    {"LaB6_Cu_Ka2", spec("lab6", kCu, true, 0.3, 2), true},
-    {"Si_Cu", spec("si", kCu, false, 0.3, 3), false},
-    {"Si_Co_Ka2", spec("si", kCo, true, 0.2, 4), true},
-    {"CeO2_Cu_Ka2", spec("ceo2", kCu, true, 0.3, 5), true},
-    {"CeO2_Mo", spec("ceo2", kMo, false, 0.3, 6), false},
-    {"LaB6_Mo_Ka2", spec("lab6", kMo, true, 0.25, 7), true},
-    {"LaB6_Co", spec("lab6", kCo, false, 0.3, 8), false},
-    {"LaB6_Cu_bent_1deg", spec("lab6", kCu, false, 1.0, 9), false},
-    {"Si_Cu_noisy", spec("si", kCu, true, 0.3, 10, 1500.0, 800.0), true},
+    {"LaB6_Cu", recipe("lab6", kCu, false, 0.3, 1), false},
+    {"LaB6_Cu_Ka2", recipe("lab6", kCu, true, 0.3, 2), true},
+    {"Si_Cu", recipe("si", kCu, false, 0.3, 3), false},
+    {"Si_Co_Ka2", recipe("si", kCo, true, 0.2, 4), true},
+    {"CeO2_Cu_Ka2", recipe("ceo2", kCu, true, 0.3, 5), true},
+    {"CeO2_Mo", recipe("ceo2", kMo, false, 0.3, 6), false},
+    {"LaB6_Mo_Ka2", recipe("lab6", kMo, true, 0.25, 7), true},
+    {"LaB6_Co", recipe("lab6", kCo, false, 0.3, 8), false},
+    {"LaB6_Cu_bent_1deg", recipe("lab6", kCu, false, 1.0, 9), false},
+    {"Si_Cu_noisy", recipe("si", kCu, true, 0.3, 10, 1500.0, 800.0), true},
 };
 
 class Standards : public ::testing::TestWithParam<Case> {};
@@ -62,9 +62,9 @@ class Standards : public ::testing::TestWithParam<Case> {};
 TEST_P(Standards, MeetsTheAccuracyGoals)
 {
     const Case& c = GetParam();
-    const Synthetic s = makeStandard(c.spec);
-    const auto lines = calib::standardReflections(c.spec.standard, c.spec.wavelength / 2.0);
-    const calib::Result r = calib::calibrate(s.counts, lines, c.spec.wavelength);
+    const Synthetic s = makeStandard(c.recipe);
+    const auto lines = calib::standardReflections(c.recipe.standard, c.recipe.wavelength / 2.0);
+    const calib::Result r = calib::calibrate(s.counts, lines, c.recipe.wavelength);
     ASSERT_EQ(r.refusal, "");
     EXPECT_EQ(r.doublets, c.doublets);
     TLitdat lit;
@@ -79,8 +79,8 @@ TEST_P(Standards, MeetsTheAccuracyGoals)
     // The range where the standard has lines on this detector.
     double lo = 1e9, hi = -1e9;
     for (const auto& l : lines) {
-        const double t = 2.0 * std::asin(c.spec.wavelength / (2.0 * l.d)) * 180.0 / 3.14159265358979323846;
-        if (t >= s.trueAngle(1) && t <= s.trueAngle(c.spec.channels)) {
+        const double t = 2.0 * std::asin(c.recipe.wavelength / (2.0 * l.d)) * 180.0 / 3.14159265358979323846;
+        if (t >= s.trueAngle(1) && t <= s.trueAngle(c.recipe.channels)) {
             lo = std::min(lo, t);
             hi = std::max(hi, t);
         }
@@ -91,7 +91,7 @@ TEST_P(Standards, MeetsTheAccuracyGoals)
     EXPECT_LE(worst, 0.01);
     EXPECT_LE(rms, 0.003);
     EXPECT_GE(coverage, 0.8);
-    EXPECT_EQ(r.cal.CalWavelength, c.spec.wavelength);
+    EXPECT_EQ(r.cal.CalWavelength, c.recipe.wavelength);
 }
 
 INSTANTIATE_TEST_SUITE_P(Synthetic, Standards, ::testing::ValuesIn(kCases),
